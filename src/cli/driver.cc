@@ -1,0 +1,100 @@
+// Modes, opening the list file, and the create/append run.
+#include "cli/driver.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "listing/list_format.h"
+#include "listing/walker.h"
+#include "platform/console.h"
+
+namespace {
+
+// Moves to the end of the list for append. Returns true when the list does
+// not end with a line end, so that the new section must start on a new line.
+bool SeekAppendPosition(HANDLE list_file) {
+  DWORD high = 0;
+  const DWORD low = GetFileSize(list_file, &high);
+  bool needs_line_end = false;
+  if ((low != 0 && low != INVALID_FILE_SIZE) || high != 0) {
+    LONG back_high = -1;
+    char last = '\n';
+    DWORD got = 0;
+    if (SetFilePointer(list_file, -1, &back_high, FILE_END) != INVALID_SET_FILE_POINTER &&
+        ReadFile(list_file, &last, 1, &got, nullptr) && got == 1) {
+      needs_line_end = last != '\n';
+    }
+  }
+  SetFilePointer(list_file, 0, nullptr, FILE_END);
+  return needs_line_end;
+}
+
+// The ROOT line, in three writes, with the start directory's absolute path.
+void WriteRootLine(HANDLE list_file, const char* root_path) {
+  const char lead[] = "ROOT: \"";
+  WriteListText(list_file, lead, sizeof lead - 1);
+  WriteListText(list_file, root_path, static_cast<int>(std::strlen(root_path)));
+  WriteListText(list_file, "\"\r\n", 3);
+}
+
+}  // namespace
+
+RunMode ModeFromCommand(const char* command) {
+  if (command[0] == '\0' || command[1] != '\0') return ModeNone;
+  switch (command[0]) {
+    case 'c': case 'C': return ModeCreate;
+    case 'a': case 'A': return ModeAppend;
+    case 't': case 'T': return ModeTest;
+    default: return ModeNone;
+  }
+}
+
+HANDLE OpenListFile(const char* file_name, RunMode mode) {
+  if (mode == ModeTest) {
+    return CreateFileA(file_name, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  // Append reads the last byte to see whether the old list ends its line.
+  const DWORD access =
+      mode == ModeAppend ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
+  return CreateFileA(file_name, access, 0, nullptr, OPEN_ALWAYS,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+void RunListing(RunMode mode, HANDLE list_file, const char* start_dir) {
+  const bool needs_line_end = mode == ModeAppend && SeekAppendPosition(list_file);
+  char saved_directory[MAX_PATH];
+  const DWORD saved_length = GetCurrentDirectoryA(MAX_PATH, saved_directory);
+  const bool saved = saved_length > 0 && saved_length < MAX_PATH;
+
+  // The absolute path is taken before the start directory becomes current,
+  // so a relative StartDir is resolved against the starting directory.
+  char path[PathBufferSize];
+  const char* root_path = start_dir;
+  if (start_dir != nullptr) {
+    const DWORD length = GetFullPathNameA(start_dir, PathBufferSize, path, nullptr);
+    if (length > 0 && length < PathBufferSize) root_path = path;
+  }
+
+  if (start_dir == nullptr || !SetCurrentDirectoryA(start_dir)) {
+    ConsolePrint("invalid directory: %s\n", start_dir != nullptr ? start_dir : "(null)");
+  } else {
+    if (needs_line_end) WriteListText(list_file, "\r\n", 2);
+    WriteRootLine(list_file, root_path);
+    std::strcpy(path, ".");
+    WalkDirectory(path, list_file);
+    // Old lines beyond the new section must not survive a create.
+    if (mode == ModeCreate) SetEndOfFile(list_file);
+  }
+  if (saved) SetCurrentDirectoryA(saved_directory);
+}
+
+void PrintUsage() {
+  ConsolePrint("Syntax:\n");
+  ConsolePrint("    Dorvane <command> FileName StartDir\n\n");
+  ConsolePrint("command:\n");
+  ConsolePrint("    c - create\n");
+  ConsolePrint("    a - append\n");
+  ConsolePrint("    t - test\n\n");
+  WaitForKey();
+}

@@ -1,0 +1,30 @@
+// The command driver: modes, the list file, and the console at the end of
+// every run.
+#ifndef DORVANE_CLI_DRIVER_H_
+#define DORVANE_CLI_DRIVER_H_
+
+#include "platform/win32.h"
+
+enum RunMode { ModeNone = 0, ModeCreate = 1, ModeAppend = 2, ModeTest = 3 };
+
+// "c", "a" or "t" in either case, the whole argument; ModeNone otherwise.
+RunMode ModeFromCommand(const char* command);
+
+// Opens the list file without sharing: test reads an existing file, create
+// and append open or create it for writing. INVALID_HANDLE_VALUE on failure.
+HANDLE OpenListFile(const char* file_name, RunMode mode);
+
+// Create and append: writes one section (ROOT line and the walk of
+// start_dir, which may be null) to the open list file and restores the
+// current directory; prints "invalid directory: ..." when start_dir cannot
+// be made current, writing nothing.
+void RunListing(RunMode mode, HANDLE list_file, const char* start_dir);
+
+// Prints the usage text and waits for a key.
+void PrintUsage();
+
+// Waits for one key press at the console, without echo; returns at once
+// when there is no console input.
+void WaitForKey();
+
+#endif  // DORVANE_CLI_DRIVER_H_

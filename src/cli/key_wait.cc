@@ -1,0 +1,38 @@
+// The single key press that ends every run.
+#include "cli/driver.h"
+
+namespace {
+
+// Keys that end the wait: any that yields a character, and the function,
+// arrow and editing keys. Modifier and lock keys alone do not.
+bool EndsWait(const INPUT_RECORD& record) {
+  if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) {
+    return false;
+  }
+  const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+  if (key.uChar.AsciiChar != 0) return true;
+  const WORD code = key.wVirtualKeyCode;
+  return (code >= VK_PRIOR && code <= VK_DOWN) || code == VK_INSERT ||
+         code == VK_DELETE || (code >= VK_F1 && code <= VK_F24);
+}
+
+}  // namespace
+
+void WaitForKey() {
+  // The console itself, not standard input, so a redirected input cannot
+  // end the wait.
+  HANDLE console = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+  if (console == INVALID_HANDLE_VALUE) return;
+  DWORD mode = 0;
+  if (GetConsoleMode(console, &mode) && SetConsoleMode(console, 0)) {
+    INPUT_RECORD record;
+    DWORD count = 0;
+    while (ReadConsoleInputA(console, &record, 1, &count) && count == 1 &&
+           !EndsWait(record)) {
+    }
+    SetConsoleMode(console, mode);
+  }
+  CloseHandle(console);
+}

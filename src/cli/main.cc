@@ -1,0 +1,29 @@
+// Program entry: banner, arguments, mode, list file, closing prompt.
+#include "cli/driver.h"
+#include "platform/console.h"
+#include "platform/win32.h"
+
+int main(int argc, char** argv) {
+  ConsolePrint("Dorvane developers 2026 MD5 checksum generator\n\n");
+  if (argc < 3) {
+    PrintUsage();
+    return 1;
+  }
+  const RunMode mode = ModeFromCommand(argv[1]);
+  if (mode == ModeNone) {
+    PrintUsage();
+    return 1;
+  }
+  HANDLE list_file = OpenListFile(argv[2], mode);
+  if (list_file == INVALID_HANDLE_VALUE) {
+    ConsolePrint("cannot %s file\n", mode == ModeTest ? "open" : "create");
+    WaitForKey();
+    return 1;
+  }
+  if (mode != ModeTest) RunListing(mode, list_file, argc > 3 ? argv[3] : nullptr);
+  CloseHandle(list_file);
+  ConsolePrint("press any key to continue...");
+  WaitForKey();
+  ConsolePrint("\n");
+  return 0;
+}

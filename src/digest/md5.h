@@ -1,0 +1,31 @@
+// MD5 message digest over a byte stream, and its hexadecimal text.
+#ifndef DORVANE_DIGEST_MD5_H_
+#define DORVANE_DIGEST_MD5_H_
+
+#include <cstdint>
+
+// Running state of one digest computation. The bytes waiting in block are
+// always (bit_count[0] / 8) % 64.
+struct Md5Context {
+  std::uint32_t state[4];
+  std::uint32_t bit_count[2];  // low word first
+  unsigned char block[64];
+};
+
+constexpr int Md5DigestSize = 16;
+constexpr int HexDigestSize = 33;  // 32 digits and a NUL
+
+void Md5Init(Md5Context* context);
+// Absorbs length bytes; the input may be split between calls at will.
+void Md5Update(Md5Context* context, const unsigned char* bytes,
+               std::uint32_t length);
+// Pads, finishes and writes the 16-byte digest; the context must be
+// initialised again before another message.
+void Md5Final(unsigned char digest[Md5DigestSize], Md5Context* context);
+// The compression function on one 64-byte block.
+void Md5Transform(std::uint32_t state[4], const unsigned char block[64]);
+// Writes 32 uppercase hex digits and a NUL into text.
+void DigestToHex(const unsigned char digest[Md5DigestSize],
+                 char text[HexDigestSize]);
+
+#endif  // DORVANE_DIGEST_MD5_H_

@@ -1,0 +1,55 @@
+// Line building for the checksum list.
+#include "listing/list_format.h"
+
+#include <cstring>
+
+namespace {
+
+char* Append(char* out, const char* text) {
+  const std::size_t length = std::strlen(text);
+  std::memcpy(out, text, length);
+  return out + length;
+}
+
+// Unsigned decimal without leading zeros.
+char* AppendDecimal(char* out, std::uint64_t value) {
+  char digits[20];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (count > 0) *out++ = digits[--count];
+  return out;
+}
+
+}  // namespace
+
+int BuildDirLine(const char* path, char* line) {
+  char* end = Append(line, DirTag);
+  *end++ = '"';
+  end = Append(end, path);
+  end = Append(end, "\"\r\n");
+  *end = '\0';
+  return static_cast<int>(end - line);
+}
+
+int BuildFileLine(const char* hex_digest, std::uint64_t size, const char* name,
+                  char* line) {
+  char* end = Append(line, FileTag);
+  end = Append(end, hex_digest);
+  end = Append(end, "  ");
+  end = AppendDecimal(end, size);
+  end = Append(end, "  \"");
+  end = Append(end, name);
+  end = Append(end, "\"\r\n");
+  *end = '\0';
+  return static_cast<int>(end - line);
+}
+
+int WriteListText(HANDLE list_file, const char* text, int length) {
+  DWORD written = 0;
+  return WriteFile(list_file, text, static_cast<DWORD>(length), &written,
+                   nullptr) &&
+         written == static_cast<DWORD>(length);
+}

@@ -1,0 +1,36 @@
+// The checksum list: its tags, and the lines the listing writes.
+//
+//   ROOT: "<absolute path of the start directory>"
+//   DIR:  ".\sub\"
+//   FILE: <32 uppercase hex digits>  <size>  "<name>"
+//
+// Every line ends with CR LF; DIR paths are relative to the start directory
+// and use backslashes; a FILE line names a file of the DIR line above it.
+#ifndef DORVANE_LISTING_LIST_FORMAT_H_
+#define DORVANE_LISTING_LIST_FORMAT_H_
+
+#include <cstdint>
+
+#include "platform/win32.h"
+
+constexpr char RootTag[] = "ROOT: ";
+constexpr char DirTag[] = "DIR:  ";
+constexpr char FileTag[] = "FILE: ";
+constexpr int TagLength = 6;
+
+// The walk's path buffer; relative paths in it are at most 259 characters.
+constexpr int PathBufferSize = MAX_PATH;
+// Work buffers for lines, patterns and paths.
+constexpr int LineBufferSize = 1024;
+
+// Builds `DIR:  "<path>"` CR LF into line (LineBufferSize); returns its
+// length. path is at most PathBufferSize - 1 characters.
+int BuildDirLine(const char* path, char* line);
+// Builds the FILE line for a hashed file into line (LineBufferSize); returns
+// its length. name is at most PathBufferSize - 1 characters.
+int BuildFileLine(const char* hex_digest, std::uint64_t size, const char* name,
+                  char* line);
+// Writes length bytes at the list file's position; 1 when all went out.
+int WriteListText(HANDLE list_file, const char* text, int length);
+
+#endif  // DORVANE_LISTING_LIST_FORMAT_H_

@@ -1,0 +1,90 @@
+// Recursive, depth-first walk of a directory tree into the checksum list.
+#include "listing/walker.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "digest/hash_file.h"
+#include "listing/list_format.h"
+
+namespace {
+
+bool IsDotEntry(const char* name) {
+  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+bool IsDirectory(const WIN32_FIND_DATAA& entry) {
+  return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Starts a listing of "<directory>\*.*" (the backslash added when missing).
+HANDLE StartListing(const char* directory, WIN32_FIND_DATAA* entry) {
+  char pattern[LineBufferSize];
+  const std::size_t length = std::strlen(directory);
+  const bool has_separator = length > 0 && directory[length - 1] == '\\';
+  if (length + 5 > sizeof pattern) return INVALID_HANDLE_VALUE;
+  std::memcpy(pattern, directory, length);
+  std::strcpy(pattern + length, has_separator ? "*.*" : "\\*.*");
+  return FindFirstFileA(pattern, entry);
+}
+
+void ListFile(const char* directory, const WIN32_FIND_DATAA& entry,
+              HANDLE list_file) {
+  const std::size_t directory_length = std::strlen(directory);
+  const bool has_separator =
+      directory_length > 0 && directory[directory_length - 1] == '\\';
+  const std::size_t name_length = std::strlen(entry.cFileName);
+  const std::size_t path_length =
+      directory_length + (has_separator ? 0 : 1) + name_length;
+  // A path the walk's buffer could not hold is left out.
+  if (path_length > PathBufferSize - 1) return;
+
+  char path[LineBufferSize];
+  std::memcpy(path, directory, directory_length);
+  char* name = path + directory_length;
+  if (!has_separator) *name++ = '\\';
+  std::memcpy(name, entry.cFileName, name_length + 1);
+
+  char hex_digest[HexDigestSize];
+  if (!HashFile(path, hex_digest)) return;
+  const std::uint64_t size =
+      (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) |
+      entry.nFileSizeLow;
+  char line[LineBufferSize];
+  const int length = BuildFileLine(hex_digest, size, entry.cFileName, line);
+  WriteListText(list_file, line, length);
+}
+
+}  // namespace
+
+void ListDirectoryFiles(const char* directory, HANDLE list_file) {
+  WIN32_FIND_DATAA entry;
+  HANDLE find = StartListing(directory, &entry);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    if (!IsDirectory(entry)) ListFile(directory, entry, list_file);
+  } while (FindNextFileA(find, &entry));
+  FindClose(find);
+}
+
+void WalkDirectory(char* path, HANDLE list_file) {
+  PathAddBackslashA(path);
+  char line[LineBufferSize];
+  WriteListText(list_file, line, BuildDirLine(path, line));
+  ListDirectoryFiles(path, list_file);
+
+  WIN32_FIND_DATAA entry;
+  HANDLE find = StartListing(path, &entry);
+  if (find == INVALID_HANDLE_VALUE) return;
+  const std::size_t length = std::strlen(path);
+  do {
+    if (!IsDirectory(entry) || IsDotEntry(entry.cFileName)) continue;
+    // The subdirectory's path with its closing backslash must fit.
+    if (length + std::strlen(entry.cFileName) + 1 > PathBufferSize - 1) continue;
+    std::strcpy(path + length, entry.cFileName);
+    std::strcat(path + length, "\\");
+    WalkDirectory(path, list_file);
+    path[length] = '\0';
+  } while (FindNextFileA(find, &entry));
+  FindClose(find);
+}

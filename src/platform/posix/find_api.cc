@@ -1,0 +1,105 @@
+// POSIX implementation of the Windows directory listing.
+// WARNING: generic POSIX code only.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <new>
+
+#include "platform/posix/posix_internal.h"
+#include "platform/posix/win32_posix.h"
+
+namespace {
+
+struct FindHandle {
+  DIR* dir;
+};
+
+constexpr char AllEntries[] = "*.*";
+
+// Splits "dir\*.*" into the directory to open; only that pattern is used.
+int PatternDirectory(const char* pattern, char* out, std::size_t size) {
+  const std::size_t length = std::strlen(pattern);
+  const std::size_t suffix = sizeof AllEntries - 1;
+  if (length < suffix || std::strcmp(pattern + length - suffix, AllEntries) != 0) {
+    return 0;
+  }
+  if (length == suffix) {
+    std::strcpy(out, ".");
+    return 1;
+  }
+  if (length - suffix >= size) return 0;
+  char directory[SystemPathSize];
+  std::memcpy(directory, pattern, length - suffix);
+  directory[length - suffix] = '\0';
+  return ToSystemPath(directory, out, size);
+}
+
+// Fills in an entry: only a real directory gets the directory attribute; a
+// link is described by what it names, so a link to a file has its size.
+void DescribeEntry(DIR* dir, const dirent* entry, WIN32_FIND_DATAA* data) {
+  std::strncpy(data->cFileName, entry->d_name, MAX_PATH - 1);
+  data->cFileName[MAX_PATH - 1] = '\0';
+  data->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+  data->nFileSizeHigh = 0;
+  data->nFileSizeLow = 0;
+  if (entry->d_type == DT_DIR) {
+    data->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    return;
+  }
+  struct stat info;
+  const int at = dirfd(dir);
+  if (fstatat(at, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) return;
+  if (S_ISDIR(info.st_mode)) {
+    data->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    return;
+  }
+  if (S_ISLNK(info.st_mode) && fstatat(at, entry->d_name, &info, 0) != 0) {
+    return;
+  }
+  if (!S_ISREG(info.st_mode)) return;
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  data->nFileSizeLow = static_cast<DWORD>(size);
+}
+
+}  // namespace
+
+HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
+  char path[SystemPathSize];
+  if (pattern == nullptr || !PatternDirectory(pattern, path, sizeof path)) {
+    return INVALID_HANDLE_VALUE;
+  }
+  DIR* dir = opendir(path);
+  if (dir == nullptr) return INVALID_HANDLE_VALUE;
+  FindHandle* find = new (std::nothrow) FindHandle{dir};
+  if (find == nullptr || !FindNextFileA(find, data)) {
+    delete find;
+    closedir(dir);
+    return INVALID_HANDLE_VALUE;
+  }
+  return find;
+}
+
+BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) {
+  if (find == nullptr || find == INVALID_HANDLE_VALUE) return FALSE;
+  DIR* dir = static_cast<FindHandle*>(find)->dir;
+  // A backslash cannot stand in a Windows name and would read as a
+  // separator here, so such entries are not shown.
+  const dirent* entry = readdir(dir);
+  while (entry != nullptr && std::strchr(entry->d_name, '\\') != nullptr) {
+    entry = readdir(dir);
+  }
+  if (entry == nullptr) return FALSE;
+  DescribeEntry(dir, entry, data);
+  return TRUE;
+}
+
+BOOL FindClose(HANDLE find) {
+  if (find == nullptr || find == INVALID_HANDLE_VALUE) return FALSE;
+  FindHandle* handle = static_cast<FindHandle*>(find);
+  const int result = closedir(handle->dir);
+  delete handle;
+  return result == 0;
+}

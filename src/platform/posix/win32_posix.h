@@ -1,0 +1,148 @@
+// POSIX declarations of the Windows services the program uses.
+//
+// WARNING: only the subset the program calls is declared here, with Windows'
+// own names and values, and every function keeps the Windows behaviour the
+// program relies on. Flags and modes the program never passes are refused
+// rather than half supported. Paths arrive in the program's form, with
+// backslash separators; each backslash is turned into '/' before a path
+// reaches the system.
+#ifndef DORVANE_PLATFORM_POSIX_WIN32_POSIX_H_
+#define DORVANE_PLATFORM_POSIX_WIN32_POSIX_H_
+
+#include <cstdint>
+
+typedef std::uint32_t DWORD;
+typedef std::uint16_t WORD;
+typedef std::int32_t LONG;
+typedef int BOOL;
+typedef unsigned int UINT;
+typedef char CHAR;
+typedef void* HANDLE;
+typedef void* HLOCAL;
+typedef std::size_t SIZE_T;
+
+#define TRUE 1
+#define FALSE 0
+#define MAX_PATH 260
+
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
+#define INVALID_FILE_SIZE (static_cast<DWORD>(0xFFFFFFFF))
+#define INVALID_SET_FILE_POINTER (static_cast<DWORD>(0xFFFFFFFF))
+
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
+#define OPEN_EXISTING 3u
+#define OPEN_ALWAYS 4u
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
+#define FILE_ATTRIBUTE_NORMAL 0x00000080u
+#define FILE_BEGIN 0u
+#define FILE_CURRENT 1u
+#define FILE_END 2u
+#define LMEM_FIXED 0x0000u
+
+// Console input: the key events of the terminal.
+#define ENABLE_PROCESSED_INPUT 0x0001u
+#define ENABLE_LINE_INPUT 0x0002u
+#define ENABLE_ECHO_INPUT 0x0004u
+#define KEY_EVENT 0x0001u
+#define VK_ESCAPE 0x1B
+#define VK_PRIOR 0x21
+#define VK_NEXT 0x22
+#define VK_END 0x23
+#define VK_HOME 0x24
+#define VK_LEFT 0x25
+#define VK_UP 0x26
+#define VK_RIGHT 0x27
+#define VK_DOWN 0x28
+#define VK_INSERT 0x2D
+#define VK_DELETE 0x2E
+#define VK_F1 0x70
+#define VK_F24 0x87
+
+struct SECURITY_ATTRIBUTES;
+typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+
+struct WIN32_FIND_DATAA {
+  DWORD dwFileAttributes;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  CHAR cFileName[MAX_PATH];
+};
+
+struct KEY_EVENT_RECORD {
+  BOOL bKeyDown;
+  WORD wRepeatCount;
+  WORD wVirtualKeyCode;
+  union {
+    CHAR AsciiChar;
+  } uChar;
+};
+
+struct INPUT_RECORD {
+  WORD EventType;
+  union {
+    KEY_EVENT_RECORD KeyEvent;
+  } Event;
+};
+
+// Files. CreateFileA opens regular files only (and "CONIN$", the terminal).
+// Share mode 0 takes a non-blocking flock on the open file: exclusive for an
+// open with write access, shared for a read-only one, and the open fails when
+// the lock conflicts with one held through another open.
+HANDLE CreateFileA(const char* name, DWORD access, DWORD share_mode,
+                   LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                   DWORD flags, HANDLE template_file);
+// TRUE with *read == 0 at end of file.
+BOOL ReadFile(HANDLE file, void* buffer, DWORD to_read, DWORD* read,
+              void* overlapped);
+// Writes all of the buffer or fails; *written tells how much went out.
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD to_write, DWORD* written,
+               void* overlapped);
+// Low 32 bits of the size; the high ones into *size_high when it is given.
+DWORD GetFileSize(HANDLE file, DWORD* size_high);
+// Moves the position; returns its low 32 bits and the high ones through
+// *distance_high when it is given.
+DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distance_high,
+                     DWORD method);
+// Cuts the file at the current position.
+BOOL SetEndOfFile(HANDLE file);
+BOOL CloseHandle(HANDLE handle);
+
+// Directory listing. The pattern is a directory followed by "*.*"; every
+// entry is returned, "." and ".." included, unsorted. Only real directories
+// carry FILE_ATTRIBUTE_DIRECTORY (a link to a directory does not); the size
+// of any other entry is that of what it names.
+HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data);
+BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data);
+BOOL FindClose(HANDLE find);
+
+// Current directory. GetCurrentDirectoryA and GetFullPathNameA return the
+// length written, or the size needed (NUL included) when the buffer is too
+// small, or 0 on failure. GetFullPathNameA works on the text alone.
+DWORD GetCurrentDirectoryA(DWORD size, char* buffer);
+BOOL SetCurrentDirectoryA(const char* path);
+DWORD GetFullPathNameA(const char* name, DWORD size, char* buffer,
+                       char** file_part);
+
+HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
+HLOCAL LocalFree(HLOCAL memory);
+
+// Appends a backslash unless the path ends with one; returns a pointer to
+// the terminating NUL, or nullptr when the result would not fit MAX_PATH.
+char* PathAddBackslashA(char* path);
+// Removes every leading and trailing character found in trim; TRUE when
+// anything was removed.
+BOOL StrTrimA(char* text, const char* trim);
+
+// The terminal as console input, opened as CreateFileA("CONIN$", ...).
+// Modes map to the terminal's ISIG, ICANON and ECHO flags.
+BOOL GetConsoleMode(HANDLE console, DWORD* mode);
+BOOL SetConsoleMode(HANDLE console, DWORD mode);
+// One key press per record; an escape sequence (arrow, function key) or a
+// multi-byte character arrives as one record.
+BOOL ReadConsoleInputA(HANDLE console, INPUT_RECORD* records, DWORD length,
+                       DWORD* read);
+
+#endif  // DORVANE_PLATFORM_POSIX_WIN32_POSIX_H_
