@@ -1,0 +1,76 @@
+#include "digest/hash_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "digest/md5_vectors.h"
+#include "test_util.h"
+
+namespace {
+
+struct HashOutcome {
+  int result;
+  std::string hex;
+};
+
+HashOutcome Hash(const char* path) {
+  char hex[HexDigestSize] = "garbage";
+  const int result = HashFile(path, hex);
+  return {result, hex};
+}
+
+TEST(HashFile, DigestsFilesOfEverySize) {
+  ScopedTempDir dir;
+  WriteTextFile("empty", "");
+  EXPECT_EQ(Hash("empty").hex, "D41D8CD98F00B204E9800998ECF8427E");
+  WriteTextFile("abc", "abc");
+  EXPECT_EQ(Hash("abc").hex, "900150983CD24FB0D6963F7D28E17F72");
+  for (const PatternVector& row : PatternVectors) {
+    WriteTextFile("data", PatternBytes(row.length));
+    const HashOutcome outcome = Hash("data");
+    EXPECT_EQ(outcome.result, 1) << row.length;
+    EXPECT_EQ(outcome.hex, row.hex) << row.length;
+  }
+}
+
+TEST(HashFile, TakesBackslashPathsAndFollowsLinksToFiles) {
+  ScopedTempDir dir;
+  MakeDirectory("sub");
+  WriteTextFile("sub/abc.txt", "abc");
+  ASSERT_EQ(symlink("sub/abc.txt", "link"), 0);
+  EXPECT_EQ(Hash(".\\sub\\abc.txt").hex, "900150983CD24FB0D6963F7D28E17F72");
+  EXPECT_EQ(Hash("link").hex, "900150983CD24FB0D6963F7D28E17F72");
+}
+
+TEST(HashFile, FailsWithEmptyTextForWhatIsNoReadableFile) {
+  ScopedTempDir dir;
+  MakeDirectory("sub");
+  ASSERT_EQ(mkfifo("fifo", 0600), 0);  // must not block
+  ASSERT_EQ(symlink("nowhere", "broken"), 0);
+  for (const char* path : {"missing", "sub", ".\\sub\\", "fifo", "broken", "/dev/null"}) {
+    const HashOutcome outcome = Hash(path);
+    EXPECT_EQ(outcome.result, 0) << path;
+    EXPECT_EQ(outcome.hex, "") << path;
+  }
+}
+
+TEST(HashFile, FailsWhileAnotherHolderLocksTheFileExclusively) {
+  ScopedTempDir dir;
+  WriteTextFile("held", "abc");
+  const int holder = open("held", O_RDONLY);
+  ASSERT_EQ(flock(holder, LOCK_EX), 0);
+  EXPECT_EQ(Hash("held").result, 0);
+  // A shared holder, such as another run hashing the same file, is no bar.
+  ASSERT_EQ(flock(holder, LOCK_SH), 0);
+  EXPECT_EQ(Hash("held").result, 1);
+  close(holder);
+  EXPECT_EQ(Hash("held").result, 1);
+}
+
+}  // namespace

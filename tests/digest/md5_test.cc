@@ -1,0 +1,95 @@
+#include "digest/md5.h"
+
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "digest/md5_vectors.h"
+#include "test_util.h"
+
+namespace {
+
+// Feeds data in pieces of the given sizes (cycled), then finishes.
+std::string DigestInPieces(const std::string& data, std::initializer_list<std::uint32_t> pieces) {
+  Md5Context context;
+  Md5Init(&context);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
+  std::size_t done = 0;
+  while (done < data.size()) {
+    for (std::uint32_t piece : pieces) {
+      const std::uint32_t take =
+          static_cast<std::uint32_t>(std::min<std::size_t>(piece, data.size() - done));
+      Md5Update(&context, bytes + done, take);
+      done += take;
+    }
+  }
+  unsigned char digest[Md5DigestSize];
+  Md5Final(digest, &context);
+  char hex[HexDigestSize];
+  DigestToHex(digest, hex);
+  return hex;
+}
+
+std::string Digest(const std::string& data) {
+  return DigestInPieces(data, {static_cast<std::uint32_t>(data.size())});
+}
+
+TEST(Md5, Rfc1321Suite) {
+  const struct {
+    const char* input;
+    const char* hex;
+  } rows[] = {
+      {"", "D41D8CD98F00B204E9800998ECF8427E"},
+      {"a", "0CC175B9C0F1B6A831C399E269772661"},
+      {"abc", "900150983CD24FB0D6963F7D28E17F72"},
+      {"message digest", "F96B697D7CB7938D525A2F31AAF161D0"},
+      {"abcdefghijklmnopqrstuvwxyz", "C3FCD3D76192E4007DFB496CCA67E13B"},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+       "D174AB98D277D9F5A5611C2C9F419D9F"},
+      {"1234567890123456789012345678901234567890"
+       "1234567890123456789012345678901234567890",
+       "57EDF4A22BE3C955AC49DA2E2107B67A"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(Digest(row.input), row.hex) << row.input;
+}
+
+TEST(Md5, PaddingAndChunkBoundaries) {
+  for (const PatternVector& row : PatternVectors) {
+    const std::string data = PatternBytes(row.length);
+    EXPECT_EQ(Digest(data), row.hex) << row.length;
+    EXPECT_EQ(DigestInPieces(data, {1}), row.hex) << "byte by byte, " << row.length;
+    EXPECT_EQ(DigestInPieces(data, {0, 7, 64, 0, 63, 130}), row.hex) << "mixed, " << row.length;
+  }
+}
+
+TEST(Md5, EverySplitPointGivesTheSameDigest) {
+  const std::string data = PatternBytes(200);
+  const std::string whole = Digest(data);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
+  for (std::uint32_t split = 0; split <= data.size(); ++split) {
+    Md5Context context;
+    Md5Init(&context);
+    Md5Update(&context, bytes, split);
+    Md5Update(&context, bytes + split, static_cast<std::uint32_t>(data.size()) - split);
+    unsigned char digest[Md5DigestSize];
+    Md5Final(digest, &context);
+    char hex[HexDigestSize];
+    DigestToHex(digest, hex);
+    EXPECT_EQ(whole, hex) << split;
+  }
+}
+
+TEST(Md5, BitCountCarriesIntoTheHighWord) {
+  Md5Context context;
+  Md5Init(&context);
+  // 2^29 - 1 bytes absorbed so far: one more byte overflows the low word.
+  std::memset(context.block, 0, sizeof context.block);
+  context.bit_count[0] = 0xFFFFFFF8u;
+  const unsigned char byte = 'x';
+  Md5Update(&context, &byte, 1);
+  EXPECT_EQ(context.bit_count[0], 0u);
+  EXPECT_EQ(context.bit_count[1], 1u);
+}
+
+}  // namespace
