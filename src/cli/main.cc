@@ -2,6 +2,7 @@
 #include "cli/driver.h"
 #include "platform/console.h"
 #include "platform/win32.h"
+#include "verify/verifier.h"
 
 int main(int argc, char** argv) {
   ConsolePrint("Dorvane developers 2026 MD5 checksum generator\n\n");
@@ -20,10 +21,16 @@ int main(int argc, char** argv) {
     WaitForKey();
     return 1;
   }
-  if (mode != ModeTest) RunListing(mode, list_file, argc > 3 ? argv[3] : nullptr);
+  // A list that cannot be read to its end is no clean pass.
+  int exit_code = 0;
+  if (mode == ModeTest) {
+    if (!RunTest(list_file)) exit_code = 1;
+  } else {
+    RunListing(mode, list_file, argc > 3 ? argv[3] : nullptr);
+  }
   CloseHandle(list_file);
   ConsolePrint("press any key to continue...");
   WaitForKey();
   ConsolePrint("\n");
-  return 0;
+  return exit_code;
 }

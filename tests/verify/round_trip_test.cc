@@ -1,0 +1,85 @@
+// Create, then test, with the built program.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "test_util.h"
+
+namespace {
+
+const std::string Banner = "Dorvane developers 2026 MD5 checksum generator\r\n\r\n";
+const std::string Prompt = "press any key to continue...\r\n";
+
+TEST(RoundTrip, ReportsExactlyTheChangedDeletedAndLockedFiles) {
+  ScopedTempDir temp;
+  MakeDirectory("tree/sub/deeper");
+  for (const char* name : {"tree/a.txt", "tree/b c.txt", "tree/sub/abc.txt", "tree/sub/keep",
+                           "tree/sub/deeper/locked", "tree/sub/deeper/12"}) {
+    WriteTextFile(name, std::string(name) + PatternBytes(9000));
+  }
+  ASSERT_EQ(RunDorvane({"c", "list.txt", "tree"}).exit_code, 0);
+  ASSERT_EQ(chdir("tree"), 0);
+  RunResult run = RunDorvane({"t", "../list.txt"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.output, Banner + Prompt);
+
+  WriteTextFile("sub/abc.txt", "changed");
+  ASSERT_EQ(unlink("b c.txt"), 0);
+  const int holder = open("sub/deeper/locked", O_RDONLY);
+  ASSERT_EQ(flock(holder, LOCK_EX), 0);
+  run = RunDorvane({"t", "../list.txt"});
+  close(holder);
+  EXPECT_EQ(run.exit_code, 0);
+  // Reported in the list's order, which is the walk's; compare as a set.
+  const std::string head = Banner + "errors:\r\n";
+  ASSERT_EQ(run.output.substr(0, head.size()), head);
+  std::string body = run.output.substr(head.size());
+  for (const char* path : {".\\b c.txt\r\n", ".\\sub\\abc.txt\r\n", ".\\sub\\deeper\\locked\r\n"}) {
+    const std::size_t at = body.find(path);
+    ASSERT_NE(at, std::string::npos) << path;
+    body.erase(at, std::string(path).size());
+  }
+  EXPECT_EQ(body, Prompt);
+}
+
+TEST(RoundTrip, AnOverflowingReportEndsWithACompletePath) {
+  ScopedTempDir temp;
+  std::string list = "DIR:  \".\\missing-directory\\\"\r\n";
+  for (int i = 0; i < 1000; ++i) {
+    list += "FILE: 900150983CD24FB0D6963F7D28E17F72  3  \"file" + std::to_string(i) + "\"\r\n";
+  }
+  WriteTextFile("list.txt", list);
+  const RunResult run = RunDorvane({"t", "list.txt"});
+  EXPECT_EQ(run.exit_code, 0);
+  // Paths of 24 to 26 characters: entries stored while length + 1 < room.
+  std::size_t room = 10240;
+  std::string expected = Banner + "errors:\r\n";
+  for (int i = 0;; ++i) {
+    const std::string path = ".\\missing-directory\\file" + std::to_string(i);
+    if (path.size() + 1 >= room) break;
+    room -= path.size() + 1;
+    expected += path + "\r\n";
+  }
+  EXPECT_EQ(run.output, expected + "... and some others...\r\n" + Prompt);
+}
+
+TEST(RoundTrip, AppendedSectionsAreVerifiedSectionBySection) {
+  ScopedTempDir temp;
+  MakeDirectory("one/same");
+  MakeDirectory("two/same");
+  WriteTextFile("one/same/f", "abc");
+  WriteTextFile("two/same/f", "abc");
+  WriteTextFile("two/only-two", "xyz");
+  ASSERT_EQ(RunDorvane({"c", "list.txt", "one"}).exit_code, 0);
+  ASSERT_EQ(RunDorvane({"a", "list.txt", "two"}).exit_code, 0);
+  ASSERT_EQ(chdir("one"), 0);
+  // From one/, the second section's only-two cannot be found.
+  EXPECT_EQ(RunDorvane({"t", "../list.txt"}).output,
+            Banner + "errors:\r\n.\\only-two\r\n" + Prompt);
+}
+
+}  // namespace
