@@ -1,42 +1,13 @@
-// Helpers for tests on a real file system and of the built program.
+// Helpers for tests that work the same on every platform.
 #include "test_util.h"
 
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <vector>
 
 #include <gtest/gtest.h>
 
-extern char** environ;
-
-ScopedTempDir::ScopedTempDir() {
-  previous_ = std::filesystem::current_path().string();
-  std::string pattern = (std::filesystem::temp_directory_path() / "dorvane-XXXXXX").string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  if (mkdtemp(name.data()) == nullptr) std::abort();
-  path_ = name.data();
-  std::filesystem::current_path(path_);
-}
-
-ScopedTempDir::~ScopedTempDir() {
-  std::filesystem::current_path(previous_);
-  std::error_code ignored;
-  // Tests take permissions away; give them back so the tree can go.
-  for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
-       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
-  }
-  std::filesystem::remove_all(path_, ignored);
-}
+#include "platform/win32.h"
 
 void WriteTextFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -55,43 +26,22 @@ void MakeDirectory(const std::string& path) {
   std::filesystem::create_directories(path);
 }
 
+void ChangeDirectory(const std::string& path) {
+  std::filesystem::current_path(path);
+}
+
+void RemoveFile(const std::string& path) {
+  ASSERT_TRUE(std::filesystem::remove(path)) << path;
+}
+
 std::string PatternBytes(std::size_t count) {
   std::string bytes(count, '\0');
   for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<char>(i % 251);
   return bytes;
 }
 
-RunResult RunDorvane(const std::vector<std::string>& arguments) {
-  std::vector<std::string> args{DORVANE_BINARY};
-  args.insert(args.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-
-  int pipe_fds[2];
-  if (pipe(pipe_fds) != 0) return {-1, ""};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", 0, 0);
-  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
-  posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-  pid_t child = 0;
-  const int spawned = posix_spawn(&child, argv[0], &actions, &attributes, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  close(pipe_fds[1]);
-  RunResult result{-1, ""};
-  char buffer[4096];
-  for (ssize_t got; (got = read(pipe_fds[0], buffer, sizeof buffer)) > 0;) {
-    result.output.append(buffer, static_cast<std::size_t>(got));
-  }
-  close(pipe_fds[0]);
-  int status = 0;
-  if (spawned == 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
-    result.exit_code = WEXITSTATUS(status);
-  }
-  return result;
+std::string FullPathOf(const std::string& name) {
+  char buffer[MAX_PATH];
+  const DWORD length = GetFullPathNameA(name.c_str(), MAX_PATH, buffer, nullptr);
+  return length > 0 && length < MAX_PATH ? std::string(buffer) : std::string();
 }

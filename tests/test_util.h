@@ -1,7 +1,10 @@
 // Helpers for tests on a real file system and of the built program.
+// test_util.cc holds the portable ones; test_util_posix.cc and
+// test_util_win32.cc the ones each platform does its own way.
 #ifndef DORVANE_TESTS_TEST_UTIL_H_
 #define DORVANE_TESTS_TEST_UTIL_H_
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,19 +23,40 @@ class ScopedTempDir {
   std::string previous_;
 };
 
+// Keeps a file open the way another program would that does not let the
+// program hash it: on Windows without sharing, on POSIX with an exclusive
+// flock. Released when the object goes.
+class HeldFile {
+ public:
+  explicit HeldFile(const std::string& path);
+  ~HeldFile();
+  HeldFile(const HeldFile&) = delete;
+  HeldFile& operator=(const HeldFile&) = delete;
+  bool held() const { return held_; }
+
+ private:
+  std::intptr_t holder_ = -1;  // the file descriptor or HANDLE
+  bool held_ = false;
+};
+
 void WriteTextFile(const std::string& path, const std::string& content);
 std::string ReadTextFile(const std::string& path);
 void MakeDirectory(const std::string& path);
+void ChangeDirectory(const std::string& path);
+void RemoveFile(const std::string& path);
 // count bytes of the repeating pattern 0, 1, ..., 250.
 std::string PatternBytes(std::size_t count);
+// The absolute path GetFullPathNameA makes of name, as the ROOT line holds
+// it; empty when it fails.
+std::string FullPathOf(const std::string& name);
 
 struct RunResult {
   int exit_code;
   std::string output;
 };
-// Runs the built program with the given arguments in a new session (so it
-// has no controlling terminal and its final key wait returns at once), with
-// standard input from /dev/null, and collects its standard output.
+// Runs the built program with the given arguments without a console or
+// controlling terminal (so its final key wait returns at once), with no
+// standard input, and collects its standard output.
 RunResult RunDorvane(const std::vector<std::string>& arguments);
 
 #endif  // DORVANE_TESTS_TEST_UTIL_H_

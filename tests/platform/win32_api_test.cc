@@ -1,7 +1,6 @@
-// The Windows services as the program relies on them.
+// The Windows services as the program relies on them, on every platform:
+// the real API on Windows, the POSIX layer elsewhere.
 #include "platform/win32.h"
-
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -18,26 +17,21 @@ HANDLE Open(const char* name, DWORD access, DWORD disposition) {
   return CreateFileA(name, access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-std::string FullPath(const char* name) {
-  char buffer[MAX_PATH];
-  const DWORD length = GetFullPathNameA(name, MAX_PATH, buffer, nullptr);
-  return length > 0 && length < MAX_PATH ? std::string(buffer) : std::string();
-}
-
-TEST(Win32Files, ShareModeZeroLetsReadersShareAndWritersNot) {
+TEST(Win32Files, ShareModeZeroKeepsAWriterAlone) {
   ScopedTempDir temp;
   WriteTextFile("f", "abc");
   HANDLE reader = Open("f", GENERIC_READ, OPEN_EXISTING);
   ASSERT_NE(reader, INVALID_HANDLE_VALUE);
-  HANDLE second_reader = Open("f", GENERIC_READ, OPEN_EXISTING);
-  EXPECT_NE(second_reader, INVALID_HANDLE_VALUE);
   EXPECT_EQ(Open("f", GENERIC_WRITE, OPEN_ALWAYS), INVALID_HANDLE_VALUE);
   CloseHandle(reader);
-  CloseHandle(second_reader);
-  HANDLE writer = Open("f", GENERIC_WRITE, OPEN_ALWAYS);
+  HANDLE writer = Open("f", GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
   ASSERT_NE(writer, INVALID_HANDLE_VALUE);
   EXPECT_EQ(Open("f", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Open("f", GENERIC_WRITE, OPEN_ALWAYS), INVALID_HANDLE_VALUE);
   CloseHandle(writer);
+  reader = Open("f", GENERIC_READ, OPEN_EXISTING);
+  EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+  CloseHandle(reader);
 }
 
 TEST(Win32Files, ReadWriteSeekAndCut) {
@@ -65,12 +59,39 @@ TEST(Win32Files, ReadWriteSeekAndCut) {
   EXPECT_TRUE(CloseHandle(file));
 }
 
-TEST(Win32Files, OpensRegularFilesOnly) {
+// Sizes and positions past 4 GiB travel in the high words (the file is
+// sparse where the file system allows).
+TEST(Win32Files, SizesAndPositionsPastFourGiB) {
+  ScopedTempDir temp;
+  HANDLE file = Open("big", GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  LONG high = 1;
+  EXPECT_EQ(SetFilePointer(file, 2, &high, FILE_BEGIN), 2u);
+  EXPECT_EQ(high, 1);
+  ASSERT_TRUE(SetEndOfFile(file));
+  DWORD size_high = 0;
+  EXPECT_EQ(GetFileSize(file, &size_high), 2u);
+  EXPECT_EQ(size_high, 1u);
+  LONG back = -1;
+  EXPECT_EQ(SetFilePointer(file, -3, &back, FILE_END), 0xFFFFFFFFu);
+  EXPECT_EQ(back, 0);
+  CloseHandle(file);
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA("*.*", &entry);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  while (std::strcmp(entry.cFileName, "big") != 0 && FindNextFileA(find, &entry)) {
+  }
+  FindClose(find);
+  EXPECT_STREQ(entry.cFileName, "big");
+  EXPECT_EQ(entry.nFileSizeHigh, 1u);
+  EXPECT_EQ(entry.nFileSizeLow, 2u);
+}
+
+TEST(Win32Files, OpensFilesButNotDirectories) {
   ScopedTempDir temp;
   MakeDirectory("dir");
-  ASSERT_EQ(mkfifo("fifo", 0600), 0);
   EXPECT_EQ(Open("dir", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(Open("fifo", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Open("dir", GENERIC_WRITE, OPEN_ALWAYS), INVALID_HANDLE_VALUE);
   EXPECT_EQ(Open("missing", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
   EXPECT_FALSE(std::filesystem::exists("missing"));
   HANDLE created = Open(".\\dir\\new", GENERIC_WRITE, OPEN_ALWAYS);
@@ -79,13 +100,11 @@ TEST(Win32Files, OpensRegularFilesOnly) {
   EXPECT_TRUE(std::filesystem::exists("dir/new"));
 }
 
-TEST(Win32Find, ListsEveryEntryWithDotsAndOnlyRealDirectoriesAsDirectories) {
+TEST(Win32Find, ListsEveryEntryWithTheDots) {
   ScopedTempDir temp;
   MakeDirectory("d/sub");
   WriteTextFile("d/.dot", "12345");
-  WriteTextFile("d/back\\slash", "");
-  ASSERT_EQ(symlink("sub", "d/dirlink"), 0);
-  ASSERT_EQ(symlink(".dot", "d/filelink"), 0);
+  WriteTextFile("d/noext", "");
   WIN32_FIND_DATAA entry;
   HANDLE find = FindFirstFileA(".\\d\\*.*", &entry);
   ASSERT_NE(find, INVALID_HANDLE_VALUE);
@@ -96,22 +115,8 @@ TEST(Win32Find, ListsEveryEntryWithDotsAndOnlyRealDirectoriesAsDirectories) {
   } while (FindNextFileA(find, &entry));
   EXPECT_TRUE(FindClose(find));
   EXPECT_EQ(directories, (std::set<std::string>{".:0", "..:0", "sub:0"}));
-  EXPECT_EQ(files, (std::set<std::string>{".dot:5", "dirlink:0", "filelink:5"}));
+  EXPECT_EQ(files, (std::set<std::string>{".dot:5", "noext:0"}));
   EXPECT_EQ(FindFirstFileA("missing\\*.*", &entry), INVALID_HANDLE_VALUE);
-}
-
-TEST(Win32Directories, FullPathWorksOnTheTextAlone) {
-  ScopedTempDir temp;
-  const std::string cwd = std::filesystem::current_path().string();
-  EXPECT_EQ(FullPath("a/./b/../c"), cwd + "/a/c");
-  EXPECT_EQ(FullPath("a\\b\\"), cwd + "/a/b/");
-  EXPECT_EQ(FullPath("/x/../../y/."), "/y");
-  EXPECT_EQ(FullPath("/"), "/");
-  EXPECT_EQ(FullPath(".."), std::filesystem::path(cwd).parent_path().string());
-  // Too long for the buffer: the size needed, NUL included.
-  const std::string long_name(300, 'n');
-  char buffer[MAX_PATH];
-  EXPECT_EQ(GetFullPathNameA(long_name.c_str(), MAX_PATH, buffer, nullptr), cwd.size() + 1 + 300 + 1);
 }
 
 TEST(Win32Directories, CurrentDirectoryRoundTrip) {
@@ -129,15 +134,29 @@ TEST(Win32Directories, CurrentDirectoryRoundTrip) {
   EXPECT_EQ(std::filesystem::current_path().string(), saved);
 }
 
+// The name fits, its full path does not: no path comes back. The POSIX layer
+// gives the size needed, Wine fails with 0. The program takes
+// either as "use StartDir as typed".
+TEST(Win32Directories, FullPathTooLongForTheBufferIsNotGiven) {
+  ScopedTempDir temp;
+  const std::string cwd = FullPathOf(".");
+  ASSERT_FALSE(cwd.empty());
+  const std::string long_name(250, 'n');
+  char buffer[MAX_PATH];
+  const DWORD length = GetFullPathNameA(long_name.c_str(), MAX_PATH, buffer, nullptr);
+  EXPECT_TRUE(length == 0 || length == cwd.size() + 1 + 250 + 1) << length;
+}
+
 TEST(Win32Shell, PathAddBackslashAndStrTrim) {
   char path[MAX_PATH] = ".";
   EXPECT_EQ(PathAddBackslashA(path), path + 2);
   EXPECT_STREQ(path, ".\\");
   PathAddBackslashA(path);
   EXPECT_STREQ(path, ".\\");
-  std::memset(path, 'x', MAX_PATH - 1);
-  path[MAX_PATH - 1] = '\0';
-  EXPECT_EQ(PathAddBackslashA(path), nullptr);
+  std::memset(path, 'x', MAX_PATH - 2);
+  path[MAX_PATH - 2] = '\0';
+  EXPECT_EQ(PathAddBackslashA(path), path + MAX_PATH - 1);
+  EXPECT_EQ(path[MAX_PATH - 2], '\\');
 
   char text[64] = "  12 name 34  ";
   EXPECT_TRUE(StrTrimA(text, " "));

@@ -36,7 +36,7 @@ class ListFile {
 
 TEST(ReadField, StopsAtTheLimitWithoutTakingTheNextByte) {
   ScopedTempDir temp;
-  for (DWORD read_size : {1u, ListReadBufferSize}) {
+  for (DWORD read_size : {DWORD{1}, ListReadBufferSize}) {
     ListFile list("FILE: rest\r\n", read_size);
     EXPECT_EQ(list.Field(7), "FILE: ");
     EXPECT_EQ(list.reader()->position, 6u);

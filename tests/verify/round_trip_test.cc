@@ -1,8 +1,5 @@
 // Create, then test, with the built program.
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -22,17 +19,17 @@ TEST(RoundTrip, ReportsExactlyTheChangedDeletedAndLockedFiles) {
     WriteTextFile(name, std::string(name) + PatternBytes(9000));
   }
   ASSERT_EQ(RunDorvane({"c", "list.txt", "tree"}).exit_code, 0);
-  ASSERT_EQ(chdir("tree"), 0);
+  ChangeDirectory("tree");
   RunResult run = RunDorvane({"t", "../list.txt"});
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.output, Banner + Prompt);
 
   WriteTextFile("sub/abc.txt", "changed");
-  ASSERT_EQ(unlink("b c.txt"), 0);
-  const int holder = open("sub/deeper/locked", O_RDONLY);
-  ASSERT_EQ(flock(holder, LOCK_EX), 0);
+  RemoveFile("b c.txt");
+  auto holder = std::make_unique<HeldFile>("sub/deeper/locked");
+  ASSERT_TRUE(holder->held());
   run = RunDorvane({"t", "../list.txt"});
-  close(holder);
+  holder.reset();
   EXPECT_EQ(run.exit_code, 0);
   // Reported in the list's order, which is the walk's; compare as a set.
   const std::string head = Banner + "errors:\r\n";
@@ -76,7 +73,7 @@ TEST(RoundTrip, AppendedSectionsAreVerifiedSectionBySection) {
   WriteTextFile("two/only-two", "xyz");
   ASSERT_EQ(RunDorvane({"c", "list.txt", "one"}).exit_code, 0);
   ASSERT_EQ(RunDorvane({"a", "list.txt", "two"}).exit_code, 0);
-  ASSERT_EQ(chdir("one"), 0);
+  ChangeDirectory("one");
   // From one/, the second section's only-two cannot be found.
   EXPECT_EQ(RunDorvane({"t", "../list.txt"}).output,
             Banner + "errors:\r\n.\\only-two\r\n" + Prompt);

@@ -1,11 +1,6 @@
 #include "verify/verifier.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -54,7 +49,7 @@ class VerifyListTest : public ::testing::Test {
 };
 
 TEST_F(VerifyListTest, HandMadeLists) {
-  const std::string absolute = std::filesystem::current_path().string() + "/sub/";
+  const std::string absolute = FullPathOf("sub\\");
   const struct {
     const char* name;
     std::string list;
@@ -116,11 +111,10 @@ TEST_F(VerifyListTest, ALineLongerThanTheFieldLimits) {
 }
 
 TEST_F(VerifyListTest, AFileHeldExclusivelyElsewhereFails) {
-  const int holder = open("a.txt", O_RDONLY);
-  ASSERT_EQ(flock(holder, LOCK_EX), 0);
+  HeldFile holder("a.txt");
+  ASSERT_TRUE(holder.held());
   EXPECT_EQ(Verify("DIR:  \".\\\"\r\nFILE: " + Abc + "  3  \"a.txt\"\r\n").failures,
             std::vector<std::string>{".\\a.txt"});
-  close(holder);
 }
 
 // A path of length n is stored only if n + 1 is less than the room left.
@@ -155,6 +149,22 @@ TEST_F(VerifyListTest, EmptyListAndReadFailure) {
   EXPECT_TRUE(reader.failed);
   EXPECT_EQ(failure_list[0], '\0');
   CloseHandle(file);
+}
+
+// The test command's report of a list it cannot read; main turns the 0 into
+// exit code 1.
+TEST_F(VerifyListTest, TheTestCommandReportsAReadError) {
+  WriteTextFile("w.lst", "DIR:  \".\\\"\r\nFILE: " + Abc + "  3  \"gone\"\r\n");
+  HANDLE file = CreateFileA("w.lst", GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  testing::internal::CaptureStdout();
+  const int result = RunTest(file);
+  const std::string output = testing::internal::GetCapturedStdout();
+  CloseHandle(file);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(output.find("errors:"), std::string::npos);
+  EXPECT_NE(output.find("cannot read file"), std::string::npos);
 }
 
 }  // namespace
