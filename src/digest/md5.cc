@@ -28,13 +28,20 @@ constexpr std::uint32_t RotateLeft(std::uint32_t x, int n) {
 }  // namespace
 
 // F is written as ((c ^ d) & b) ^ d and G as (b & d) + (c & ~d): the same
-// functions with fewer dependent operations.
+// functions with fewer operations waiting for b, the value just computed.
+// Each step adds the message word and constant to a before the round
+// function, so that sum is ready while the previous step still runs.
 #define MD5_F(b, c, d) ((((c) ^ (d)) & (b)) ^ (d))
-#define MD5_G(b, c, d) (((b) & (d)) + ((c) & ~(d)))
 #define MD5_H(b, c, d) ((b) ^ (c) ^ (d))
 #define MD5_I(b, c, d) ((c) ^ ((b) | ~(d)))
 #define MD5_STEP(f, a, b, c, d, x, t, s) \
-  (a) += f((b), (c), (d)) + (x) + (t);   \
+  (a) += (x) + (t);                      \
+  (a) += f((b), (c), (d));               \
+  (a) = RotateLeft((a), (s)) + (b)
+// G's term without b is added first, so only b & d waits for b.
+#define MD5_STEP_G(a, b, c, d, x, t, s) \
+  (a) += (x) + (t) + ((c) & ~(d));      \
+  (a) += (b) & (d);                     \
   (a) = RotateLeft((a), (s)) + (b)
 
 void Md5Transform(std::uint32_t state[4], const unsigned char block[64]) {
@@ -59,22 +66,22 @@ void Md5Transform(std::uint32_t state[4], const unsigned char block[64]) {
   MD5_STEP(MD5_F, c, d, a, b, x[14], 0xa679438e, 17);
   MD5_STEP(MD5_F, b, c, d, a, x[15], 0x49b40821, 22);
 
-  MD5_STEP(MD5_G, a, b, c, d, x[1], 0xf61e2562, 5);
-  MD5_STEP(MD5_G, d, a, b, c, x[6], 0xc040b340, 9);
-  MD5_STEP(MD5_G, c, d, a, b, x[11], 0x265e5a51, 14);
-  MD5_STEP(MD5_G, b, c, d, a, x[0], 0xe9b6c7aa, 20);
-  MD5_STEP(MD5_G, a, b, c, d, x[5], 0xd62f105d, 5);
-  MD5_STEP(MD5_G, d, a, b, c, x[10], 0x02441453, 9);
-  MD5_STEP(MD5_G, c, d, a, b, x[15], 0xd8a1e681, 14);
-  MD5_STEP(MD5_G, b, c, d, a, x[4], 0xe7d3fbc8, 20);
-  MD5_STEP(MD5_G, a, b, c, d, x[9], 0x21e1cde6, 5);
-  MD5_STEP(MD5_G, d, a, b, c, x[14], 0xc33707d6, 9);
-  MD5_STEP(MD5_G, c, d, a, b, x[3], 0xf4d50d87, 14);
-  MD5_STEP(MD5_G, b, c, d, a, x[8], 0x455a14ed, 20);
-  MD5_STEP(MD5_G, a, b, c, d, x[13], 0xa9e3e905, 5);
-  MD5_STEP(MD5_G, d, a, b, c, x[2], 0xfcefa3f8, 9);
-  MD5_STEP(MD5_G, c, d, a, b, x[7], 0x676f02d9, 14);
-  MD5_STEP(MD5_G, b, c, d, a, x[12], 0x8d2a4c8a, 20);
+  MD5_STEP_G(a, b, c, d, x[1], 0xf61e2562, 5);
+  MD5_STEP_G(d, a, b, c, x[6], 0xc040b340, 9);
+  MD5_STEP_G(c, d, a, b, x[11], 0x265e5a51, 14);
+  MD5_STEP_G(b, c, d, a, x[0], 0xe9b6c7aa, 20);
+  MD5_STEP_G(a, b, c, d, x[5], 0xd62f105d, 5);
+  MD5_STEP_G(d, a, b, c, x[10], 0x02441453, 9);
+  MD5_STEP_G(c, d, a, b, x[15], 0xd8a1e681, 14);
+  MD5_STEP_G(b, c, d, a, x[4], 0xe7d3fbc8, 20);
+  MD5_STEP_G(a, b, c, d, x[9], 0x21e1cde6, 5);
+  MD5_STEP_G(d, a, b, c, x[14], 0xc33707d6, 9);
+  MD5_STEP_G(c, d, a, b, x[3], 0xf4d50d87, 14);
+  MD5_STEP_G(b, c, d, a, x[8], 0x455a14ed, 20);
+  MD5_STEP_G(a, b, c, d, x[13], 0xa9e3e905, 5);
+  MD5_STEP_G(d, a, b, c, x[2], 0xfcefa3f8, 9);
+  MD5_STEP_G(c, d, a, b, x[7], 0x676f02d9, 14);
+  MD5_STEP_G(b, c, d, a, x[12], 0x8d2a4c8a, 20);
 
   MD5_STEP(MD5_H, a, b, c, d, x[5], 0xfffa3942, 4);
   MD5_STEP(MD5_H, d, a, b, c, x[8], 0x8771f681, 11);
