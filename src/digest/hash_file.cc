@@ -21,20 +21,28 @@ std::uint64_t QueryFilePosition(HANDLE file) {
 
 // Reads the open file to the end of its size as last queried and finishes
 // the digest only when the position then equals the size: a file that
-// shrinks or fails part-way is not taken for complete.
+// shrinks or fails part-way is not taken for complete. The size is queried
+// on every pass, so growth during the read is seen too.
 int HashOpenFile(HANDLE file, unsigned char* buffer, char* hex_text) {
   Md5Context context;
   Md5Init(&context);
   std::uint64_t count = 0;
-  while (count != QueryFileSize(file)) {
+  std::uint64_t size = QueryFileSize(file);
+  bool stopped = false;
+  while (count != size) {
     DWORD got = 0;
     if (!ReadFile(file, buffer, HashChunkSize, &got, nullptr) || got == 0) {
+      stopped = true;
       break;
     }
     Md5Update(&context, buffer, got);
     count += got;
+    size = QueryFileSize(file);
   }
-  if (QueryFilePosition(file) != QueryFileSize(file)) return 0;
+  // A loop that ended on the size has just asked for it; after a failed or
+  // empty read the size is asked once more to judge where the read stopped.
+  if (stopped) size = QueryFileSize(file);
+  if (QueryFilePosition(file) != size) return 0;
   unsigned char digest[Md5DigestSize];
   Md5Final(digest, &context);
   DigestToHex(digest, hex_text);

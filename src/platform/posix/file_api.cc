@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -13,6 +14,10 @@
 #include "platform/posix/win32_posix.h"
 
 namespace {
+
+// Read-ahead of read-only files: one system call per this many bytes
+// instead of one per caller's chunk.
+constexpr std::uint32_t ReadAheadSize = 128 * 1024;
 
 int OpenFlags(DWORD access, DWORD disposition) {
   // Non-blocking, so that a FIFO found where a file was expected cannot
@@ -40,19 +45,102 @@ bool IsSupportedOpen(DWORD access, DWORD share_mode, DWORD disposition,
 }
 
 // Opens only regular files and emulates share mode 0 with a flock that
-// belongs to this open file description alone.
-int OpenRegularFile(const char* path, DWORD access, DWORD disposition) {
-  int fd = open(path, OpenFlags(access, disposition), 0666);
+// belongs to this open file description alone. Fills *info from the fstat
+// that checks the file type.
+int OpenRegularFile(const char* path, DWORD access, DWORD disposition,
+                    struct stat* info) {
+  const int flags = OpenFlags(access, disposition);
+  int fd = open(path, flags, 0666);
   if (fd < 0) return -1;
-  struct stat info;
   const int lock = (access & GENERIC_WRITE) != 0 ? LOCK_EX : LOCK_SH;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+  // F_SETFL takes the status flags of the open minus O_NONBLOCK; the access
+  // mode and creation flags in the value are ignored.
+  if (fstat(fd, info) != 0 || !S_ISREG(info->st_mode) ||
       flock(fd, lock | LOCK_NB) != 0 ||
-      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     close(fd);
     return -1;
   }
   return fd;
+}
+
+FileStamp StampOf(const struct stat& info) {
+  return FileStamp{static_cast<std::uint64_t>(info.st_size),
+                   info.st_mtim.tv_sec, info.st_mtim.tv_nsec,
+                   info.st_ctim.tv_sec, info.st_ctim.tv_nsec};
+}
+
+bool SameStamp(const FileStamp& a, const FileStamp& b) {
+  return a.size == b.size && a.modified_sec == b.modified_sec &&
+         a.modified_nsec == b.modified_nsec && a.changed_sec == b.changed_sec &&
+         a.changed_nsec == b.changed_nsec;
+}
+
+void DropReadAhead(PosixHandle* handle) {
+  handle->ahead_used = 0;
+  handle->ahead_end = 0;
+  handle->ahead_at_end = false;
+}
+
+// The live state of the file. Read-ahead bytes are kept only while the file
+// shows the same size and times as at the last look, so a file that changes
+// is read again from the kernel exactly where an unbuffered read would be.
+bool RefreshStamp(PosixHandle* handle) {
+  struct stat info;
+  if (fstat(handle->fd, &info) != 0) return false;
+  const FileStamp now = StampOf(info);
+  if (!SameStamp(now, handle->stamp)) DropReadAhead(handle);
+  handle->stamp = now;
+  return true;
+}
+
+// pread, again after a signal. Bytes read, 0 at end of file, -1 on error.
+ssize_t ReadAt(int fd, void* buffer, std::size_t size, std::uint64_t position) {
+  for (;;) {
+    const ssize_t got = pread(fd, buffer, size, static_cast<off_t>(position));
+    if (got >= 0 || errno != EINTR) return got;
+  }
+}
+
+// Read ahead only for a read-only handle whose file, as last seen, holds more
+// than the caller asks for: a small file is read straight into the caller's
+// buffer, with no copy and no allocation.
+bool UseReadAhead(PosixHandle* handle, DWORD wanted) {
+  if (!handle->read_only || wanted >= ReadAheadSize ||
+      handle->stamp.size <= handle->position + wanted) {
+    return false;
+  }
+  if (handle->ahead == nullptr) {
+    // A file smaller than a full read-ahead gets a buffer one byte longer
+    // than its rest, so one read takes it all and sees its end.
+    const std::uint64_t rest = handle->stamp.size - handle->position + 1;
+    handle->ahead_size =
+        rest < ReadAheadSize ? static_cast<std::uint32_t>(rest) : ReadAheadSize;
+    handle->ahead = static_cast<unsigned char*>(std::malloc(handle->ahead_size));
+  }
+  return handle->ahead != nullptr;
+}
+
+// Hands out read-ahead bytes; returns how many were copied.
+DWORD TakeReadAhead(PosixHandle* handle, char* out, DWORD wanted) {
+  const std::uint32_t held = handle->ahead_end - handle->ahead_used;
+  const DWORD take = wanted < held ? wanted : held;
+  std::memcpy(out, handle->ahead + handle->ahead_used, take);
+  handle->ahead_used += take;
+  handle->position += take;
+  return take;
+}
+
+// Fills the read-ahead buffer from the position. Returns the bytes read, 0
+// at end of file, -1 on error.
+ssize_t FillReadAhead(PosixHandle* handle) {
+  const ssize_t got = ReadAt(handle->fd, handle->ahead, handle->ahead_size,
+                             handle->position);
+  handle->ahead_used = 0;
+  handle->ahead_end = got > 0 ? static_cast<std::uint32_t>(got) : 0;
+  handle->ahead_at_end =
+      got >= 0 && static_cast<std::size_t>(got) < handle->ahead_size;
+  return got;
 }
 
 }  // namespace
@@ -82,29 +170,60 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share_mode,
   }
   char path[SystemPathSize];
   if (!ToSystemPath(name, path, sizeof path)) return INVALID_HANDLE_VALUE;
-  const int fd = OpenRegularFile(path, access, disposition);
+  struct stat info;
+  const int fd = OpenRegularFile(path, access, disposition, &info);
   if (fd < 0) return INVALID_HANDLE_VALUE;
   PosixHandle* handle = new (std::nothrow) PosixHandle{fd, false};
   if (handle == nullptr) {
     close(fd);
     return INVALID_HANDLE_VALUE;
   }
+  handle->read_only = access == GENERIC_READ;
+  handle->stamp = StampOf(info);
+  handle->stamp_fresh = true;
+  // A file that takes more than one read-ahead is read to its end: let the
+  // kernel read ahead further on a cold cache. Small files skip the call.
+  if (handle->read_only && handle->stamp.size > ReadAheadSize) {
+    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  }
   return handle;
 }
 
+// Reads until to_read bytes or the end of the file. A short read of a
+// regular file is its end at that moment, so no second call is made to
+// hear it again.
 BOOL ReadFile(HANDLE file, void* buffer, DWORD to_read, DWORD* read_count,
               void*) {
   PosixHandle* handle = HandleOf(file);
   if (read_count != nullptr) *read_count = 0;
   if (handle == nullptr || handle->is_console) return FALSE;
+  handle->stamp_fresh = false;
+  char* out = static_cast<char*>(buffer);
   DWORD done = 0;
-  while (done < to_read) {
-    const ssize_t got =
-        read(handle->fd, static_cast<char*>(buffer) + done, to_read - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return FALSE;
-    if (got == 0) break;
-    done += static_cast<DWORD>(got);
+  bool at_end = false;
+  while (done < to_read && !at_end) {
+    const DWORD wanted = to_read - done;
+    if (handle->ahead_used == handle->ahead_end &&
+        UseReadAhead(handle, wanted)) {
+      const ssize_t got = FillReadAhead(handle);
+      if (got < 0) return FALSE;
+      at_end = got == 0;
+    }
+    if (handle->ahead_used != handle->ahead_end) {
+      done += TakeReadAhead(handle, out + done, wanted);
+      // Emptying a fill that reached the end is the end of this read; the
+      // next read asks the kernel again, so growth is still seen.
+      if (handle->ahead_used == handle->ahead_end && handle->ahead_at_end) {
+        DropReadAhead(handle);
+        at_end = true;
+      }
+    } else if (!at_end) {
+      const ssize_t got = ReadAt(handle->fd, out + done, wanted, handle->position);
+      if (got < 0) return FALSE;
+      handle->position += static_cast<std::uint64_t>(got);
+      done += static_cast<DWORD>(got);
+      at_end = static_cast<DWORD>(got) < wanted;
+    }
     if (read_count != nullptr) *read_count = done;
   }
   return TRUE;
@@ -115,37 +234,47 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD to_write,
   PosixHandle* handle = HandleOf(file);
   if (written != nullptr) *written = 0;
   if (handle == nullptr || handle->is_console) return FALSE;
+  handle->stamp_fresh = false;
+  DropReadAhead(handle);
   DWORD done = 0;
   while (done < to_write) {
-    const ssize_t put = write(handle->fd,
-                              static_cast<const char*>(buffer) + done,
-                              to_write - done);
+    const ssize_t put = pwrite(handle->fd,
+                               static_cast<const char*>(buffer) + done,
+                               to_write - done,
+                               static_cast<off_t>(handle->position));
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) return FALSE;
     done += static_cast<DWORD>(put);
+    handle->position += static_cast<std::uint64_t>(put);
     if (written != nullptr) *written = done;
   }
   return TRUE;
 }
 
+// The live size: every call asks the kernel, except the first one right
+// after the open, which the open's own fstat answers.
 DWORD GetFileSize(HANDLE file, DWORD* size_high) {
   PosixHandle* handle = HandleOf(file);
-  struct stat info;
-  if (handle == nullptr || fstat(handle->fd, &info) != 0) {
+  const bool known = handle != nullptr && handle->stamp_fresh;
+  if (handle == nullptr || (!known && !RefreshStamp(handle))) {
     if (size_high != nullptr) *size_high = 0;
     return INVALID_FILE_SIZE;
   }
-  const auto size = static_cast<std::uint64_t>(info.st_size);
+  handle->stamp_fresh = false;
+  const std::uint64_t size = handle->stamp.size;
   if (size_high != nullptr) *size_high = static_cast<DWORD>(size >> 32);
   return static_cast<DWORD>(size);
 }
 
+// Computes the new position as lseek would, without asking the kernel
+// except for the size when moving from the end.
 DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distance_high,
                      DWORD method) {
   PosixHandle* handle = HandleOf(file);
-  static_assert(FILE_BEGIN == SEEK_SET && FILE_CURRENT == SEEK_CUR &&
-                FILE_END == SEEK_END);
-  if (handle == nullptr || method > FILE_END) return INVALID_SET_FILE_POINTER;
+  if (handle == nullptr || handle->is_console || method > FILE_END) {
+    return INVALID_SET_FILE_POINTER;
+  }
+  handle->stamp_fresh = false;
   // Without a high word the distance is a signed 32-bit value; with one the
   // two words form a signed 64-bit distance.
   std::int64_t offset = distance;
@@ -154,24 +283,38 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distance_high,
         (static_cast<std::uint64_t>(static_cast<DWORD>(*distance_high)) << 32) |
         static_cast<DWORD>(distance));
   }
-  const off_t position = lseek(handle->fd, offset, static_cast<int>(method));
-  if (position < 0) return INVALID_SET_FILE_POINTER;
+  std::int64_t base = 0;
+  if (method == FILE_CURRENT) base = static_cast<std::int64_t>(handle->position);
+  if (method == FILE_END) {
+    if (!RefreshStamp(handle)) return INVALID_SET_FILE_POINTER;
+    base = static_cast<std::int64_t>(handle->stamp.size);
+  }
+  std::int64_t position = 0;
+  if (__builtin_add_overflow(base, offset, &position) || position < 0) {
+    return INVALID_SET_FILE_POINTER;
+  }
   const auto where = static_cast<std::uint64_t>(position);
+  if (where != handle->position) {
+    DropReadAhead(handle);
+    handle->position = where;
+  }
   if (distance_high != nullptr) *distance_high = static_cast<LONG>(where >> 32);
   return static_cast<DWORD>(where);
 }
 
 BOOL SetEndOfFile(HANDLE file) {
   PosixHandle* handle = HandleOf(file);
-  if (handle == nullptr) return FALSE;
-  const off_t position = lseek(handle->fd, 0, SEEK_CUR);
-  return position >= 0 && ftruncate(handle->fd, position) == 0;
+  if (handle == nullptr || handle->is_console) return FALSE;
+  handle->stamp_fresh = false;
+  DropReadAhead(handle);
+  return ftruncate(handle->fd, static_cast<off_t>(handle->position)) == 0;
 }
 
 BOOL CloseHandle(HANDLE file) {
   PosixHandle* handle = HandleOf(file);
   if (handle == nullptr) return FALSE;
   const int result = close(handle->fd);
+  std::free(handle->ahead);
   delete handle;
   return result == 0;
 }

@@ -14,6 +14,7 @@ namespace {
 
 struct FindHandle {
   DIR* dir;
+  bool only_directories;
 };
 
 constexpr char AllEntries[] = "*.*";
@@ -64,16 +65,35 @@ void DescribeEntry(DIR* dir, const dirent* entry, WIN32_FIND_DATAA* data) {
   data->nFileSizeLow = static_cast<DWORD>(size);
 }
 
-}  // namespace
+// A directory entry that cannot be a real directory: its type is known
+// from the listing and is not one. Links count here, since a link to a
+// directory does not get the directory attribute.
+bool SurelyNotDirectory(const dirent* entry) {
+  return entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN;
+}
 
-HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
+// The next entry to show, or nullptr at the end. A backslash cannot stand
+// in a Windows name and would read as a separator here, so such entries are
+// not shown.
+const dirent* NextEntry(const FindHandle* find) {
+  for (;;) {
+    const dirent* entry = readdir(find->dir);
+    if (entry == nullptr) return nullptr;
+    if (std::strchr(entry->d_name, '\\') != nullptr) continue;
+    if (find->only_directories && SurelyNotDirectory(entry)) continue;
+    return entry;
+  }
+}
+
+HANDLE StartFind(const char* pattern, bool only_directories,
+                 WIN32_FIND_DATAA* data) {
   char path[SystemPathSize];
   if (pattern == nullptr || !PatternDirectory(pattern, path, sizeof path)) {
     return INVALID_HANDLE_VALUE;
   }
   DIR* dir = opendir(path);
   if (dir == nullptr) return INVALID_HANDLE_VALUE;
-  FindHandle* find = new (std::nothrow) FindHandle{dir};
+  FindHandle* find = new (std::nothrow) FindHandle{dir, only_directories};
   if (find == nullptr || !FindNextFileA(find, data)) {
     delete find;
     closedir(dir);
@@ -82,17 +102,31 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
   return find;
 }
 
+}  // namespace
+
+HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
+  return StartFind(pattern, false, data);
+}
+
+HANDLE FindFirstFileExA(const char* pattern, FINDEX_INFO_LEVELS info_level,
+                        void* data, FINDEX_SEARCH_OPS search_op,
+                        void* search_filter, DWORD additional_flags) {
+  if (info_level != FindExInfoStandard || search_filter != nullptr ||
+      additional_flags != 0 ||
+      (search_op != FindExSearchNameMatch &&
+       search_op != FindExSearchLimitToDirectories)) {
+    return INVALID_HANDLE_VALUE;
+  }
+  return StartFind(pattern, search_op == FindExSearchLimitToDirectories,
+                   static_cast<WIN32_FIND_DATAA*>(data));
+}
+
 BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) {
   if (find == nullptr || find == INVALID_HANDLE_VALUE) return FALSE;
-  DIR* dir = static_cast<FindHandle*>(find)->dir;
-  // A backslash cannot stand in a Windows name and would read as a
-  // separator here, so such entries are not shown.
-  const dirent* entry = readdir(dir);
-  while (entry != nullptr && std::strchr(entry->d_name, '\\') != nullptr) {
-    entry = readdir(dir);
-  }
+  const FindHandle* handle = static_cast<FindHandle*>(find);
+  const dirent* entry = NextEntry(handle);
   if (entry == nullptr) return FALSE;
-  DescribeEntry(dir, entry, data);
+  DescribeEntry(handle->dir, entry, data);
   return TRUE;
 }
 

@@ -4,13 +4,38 @@
 #define DORVANE_PLATFORM_POSIX_POSIX_INTERNAL_H_
 
 #include <cstddef>
+#include <cstdint>
 
 #include "platform/posix/win32_posix.h"
 
-// What a HANDLE from CreateFileA points to.
+// What the last fstat of an open file showed. When it changes, bytes read
+// ahead before may no longer be the file's.
+struct FileStamp {
+  std::uint64_t size;
+  std::int64_t modified_sec, modified_nsec;
+  std::int64_t changed_sec, changed_nsec;
+};
+
+// What a HANDLE from CreateFileA points to. A file handle keeps its own
+// position and reads and writes at it (pread, pwrite): asking the kernel
+// where it stands would cost a system call each time.
 struct PosixHandle {
   int fd;
   bool is_console;
+  bool read_only = false;
+  // The open's fstat has not been used yet and nothing was done with the
+  // handle since, so it still answers the first GetFileSize.
+  bool stamp_fresh = false;
+  std::uint64_t position = 0;
+  FileStamp stamp = {};
+  // Read-ahead of a read-only file: bytes [ahead_used, ahead_end) of ahead
+  // are the file's bytes from position on. Allocated on first need.
+  unsigned char* ahead = nullptr;
+  std::uint32_t ahead_size = 0;
+  std::uint32_t ahead_used = 0;
+  std::uint32_t ahead_end = 0;
+  // The last fill was short: the file ended at ahead_end then.
+  bool ahead_at_end = false;
 };
 
 // Room for any path the system accepts.

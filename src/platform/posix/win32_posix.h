@@ -115,6 +115,19 @@ BOOL CloseHandle(HANDLE handle);
 // carry FILE_ATTRIBUTE_DIRECTORY (a link to a directory does not); the size
 // of any other entry is that of what it names.
 HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data);
+// FindFirstFileA with a search hint. FindExSearchLimitToDirectories may
+// leave out entries that are not directories (as on Windows, the caller
+// still checks the attribute of what it gets); here it leaves out every
+// entry the directory itself types as something else, without a stat.
+// Only FindExInfoStandard, no filter and no flags are supported.
+enum FINDEX_INFO_LEVELS { FindExInfoStandard = 0 };
+enum FINDEX_SEARCH_OPS {
+  FindExSearchNameMatch = 0,
+  FindExSearchLimitToDirectories = 1
+};
+HANDLE FindFirstFileExA(const char* pattern, FINDEX_INFO_LEVELS info_level,
+                        void* data, FINDEX_SEARCH_OPS search_op,
+                        void* search_filter, DWORD additional_flags);
 BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data);
 BOOL FindClose(HANDLE find);
 
