@@ -21,7 +21,9 @@ constexpr std::uint32_t ReadAheadSize = 128 * 1024;
 
 int OpenFlags(DWORD access, DWORD disposition) {
   // Non-blocking, so that a FIFO found where a file was expected cannot
-  // stall the open; the flag is cleared again for regular files.
+  // stall the open. Only regular files stay open, and Linux ignores the
+  // flag for their reads and writes, so it is not cleared again (that
+  // would be one more system call per file).
   int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   if (access == GENERIC_READ) {
     flags |= O_RDONLY;
@@ -49,15 +51,11 @@ bool IsSupportedOpen(DWORD access, DWORD share_mode, DWORD disposition,
 // that checks the file type.
 int OpenRegularFile(const char* path, DWORD access, DWORD disposition,
                     struct stat* info) {
-  const int flags = OpenFlags(access, disposition);
-  int fd = open(path, flags, 0666);
+  int fd = open(path, OpenFlags(access, disposition), 0666);
   if (fd < 0) return -1;
   const int lock = (access & GENERIC_WRITE) != 0 ? LOCK_EX : LOCK_SH;
-  // F_SETFL takes the status flags of the open minus O_NONBLOCK; the access
-  // mode and creation flags in the value are ignored.
   if (fstat(fd, info) != 0 || !S_ISREG(info->st_mode) ||
-      flock(fd, lock | LOCK_NB) != 0 ||
-      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+      flock(fd, lock | LOCK_NB) != 0) {
     close(fd);
     return -1;
   }
@@ -91,7 +89,14 @@ bool RefreshStamp(PosixHandle* handle) {
   const FileStamp now = StampOf(info);
   if (!SameStamp(now, handle->stamp)) DropReadAhead(handle);
   handle->stamp = now;
+  handle->stamp_fresh = true;
   return true;
+}
+
+// The file's state, asked of the kernel unless nothing was done with the
+// handle since it was last asked.
+bool CurrentStamp(PosixHandle* handle) {
+  return handle->stamp_fresh || RefreshStamp(handle);
 }
 
 // pread, again after a signal. Bytes read, 0 at end of file, -1 on error.
@@ -251,16 +256,12 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD to_write,
   return TRUE;
 }
 
-// The live size: every call asks the kernel, except the first one right
-// after the open, which the open's own fstat answers.
 DWORD GetFileSize(HANDLE file, DWORD* size_high) {
   PosixHandle* handle = HandleOf(file);
-  const bool known = handle != nullptr && handle->stamp_fresh;
-  if (handle == nullptr || (!known && !RefreshStamp(handle))) {
+  if (handle == nullptr || handle->is_console || !CurrentStamp(handle)) {
     if (size_high != nullptr) *size_high = 0;
     return INVALID_FILE_SIZE;
   }
-  handle->stamp_fresh = false;
   const std::uint64_t size = handle->stamp.size;
   if (size_high != nullptr) *size_high = static_cast<DWORD>(size >> 32);
   return static_cast<DWORD>(size);
@@ -274,7 +275,6 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distance_high,
   if (handle == nullptr || handle->is_console || method > FILE_END) {
     return INVALID_SET_FILE_POINTER;
   }
-  handle->stamp_fresh = false;
   // Without a high word the distance is a signed 32-bit value; with one the
   // two words form a signed 64-bit distance.
   std::int64_t offset = distance;
@@ -286,7 +286,7 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distance_high,
   std::int64_t base = 0;
   if (method == FILE_CURRENT) base = static_cast<std::int64_t>(handle->position);
   if (method == FILE_END) {
-    if (!RefreshStamp(handle)) return INVALID_SET_FILE_POINTER;
+    if (!CurrentStamp(handle)) return INVALID_SET_FILE_POINTER;
     base = static_cast<std::int64_t>(handle->stamp.size);
   }
   std::int64_t position = 0;
@@ -297,6 +297,7 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distance_high,
   if (where != handle->position) {
     DropReadAhead(handle);
     handle->position = where;
+    handle->stamp_fresh = false;
   }
   if (distance_high != nullptr) *distance_high = static_cast<LONG>(where >> 32);
   return static_cast<DWORD>(where);

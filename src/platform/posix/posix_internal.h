@@ -23,8 +23,8 @@ struct PosixHandle {
   int fd;
   bool is_console;
   bool read_only = false;
-  // The open's fstat has not been used yet and nothing was done with the
-  // handle since, so it still answers the first GetFileSize.
+  // stamp is the file's state as last asked (at the open or since), and
+  // nothing has been read, written or moved through the handle since then.
   bool stamp_fresh = false;
   std::uint64_t position = 0;
   FileStamp stamp = {};

@@ -94,16 +94,23 @@ struct INPUT_RECORD {
 HANDLE CreateFileA(const char* name, DWORD access, DWORD share_mode,
                    LPSECURITY_ATTRIBUTES security, DWORD disposition,
                    DWORD flags, HANDLE template_file);
-// TRUE with *read == 0 at end of file.
+// TRUE with *read == 0 at end of file. Reads less than to_read only at the
+// end of the file. A read-only handle may read ahead behind the scenes; the
+// bytes, counts and positions are those of reading the file directly, and
+// bytes read ahead are dropped when GetFileSize finds the file changed.
 BOOL ReadFile(HANDLE file, void* buffer, DWORD to_read, DWORD* read,
               void* overlapped);
 // Writes all of the buffer or fails; *written tells how much went out.
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD to_write, DWORD* written,
                void* overlapped);
 // Low 32 bits of the size; the high ones into *size_high when it is given.
+// The size is the live one, asked of the system, except when nothing was
+// read, written or moved through the handle since the last time it was
+// asked (by the open or a call here): then that answer is given again.
 DWORD GetFileSize(HANDLE file, DWORD* size_high);
 // Moves the position; returns its low 32 bits and the high ones through
-// *distance_high when it is given.
+// *distance_high when it is given. The handle keeps its own position, so
+// only a move from the end asks the system (for the size, as above).
 DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distance_high,
                      DWORD method);
 // Cuts the file at the current position.

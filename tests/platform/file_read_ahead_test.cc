@@ -1,0 +1,298 @@
+// The file layer's own position and its read-ahead: what ReadFile,
+// SetFilePointer and GetFileSize give must be what reading the file directly
+// gives, also when the file changes under an open handle.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "digest/hash_file.h"
+#include "platform/win32.h"
+#include "test_util.h"
+
+namespace {
+
+HANDLE OpenForReading(const char* name) {
+  return CreateFileA(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+std::uint64_t Position(HANDLE file) {
+  LONG high = 0;
+  const DWORD low = SetFilePointer(file, 0, &high, FILE_CURRENT);
+  return (static_cast<std::uint64_t>(static_cast<DWORD>(high)) << 32) | low;
+}
+
+// Reads up to count bytes with one ReadFile call.
+std::string Read(HANDLE file, DWORD count) {
+  std::string bytes(count, '\0');
+  DWORD got = 0;
+  EXPECT_TRUE(ReadFile(file, bytes.data(), count, &got, nullptr));
+  bytes.resize(got);
+  return bytes;
+}
+
+// Reads in chunks of chunk bytes until a read returns nothing.
+std::string ReadToEnd(HANDLE file, DWORD chunk) {
+  std::string all;
+  for (std::string part = Read(file, chunk); !part.empty();
+       part = Read(file, chunk)) {
+    all += part;
+  }
+  return all;
+}
+
+// Changes the file behind the handle's back, through another descriptor.
+void Rewrite(const char* name, std::uint64_t offset, const std::string& bytes) {
+  const int fd = open(name, O_WRONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)),
+            static_cast<ssize_t>(bytes.size()));
+  close(fd);
+}
+
+// Sets the file's times well into the past, so that any later write shows
+// in them whatever the clock's granularity.
+void BackdateTimes(const char* name) {
+  const timespec old[2] = {{1000000, 0}, {1000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, name, old, 0), 0);
+}
+
+TEST(Win32ReadAhead, ReadsOfEverySizeGiveTheFileAndExactPositions) {
+  ScopedTempDir temp;
+  const std::string content = PatternBytes(300001);
+  WriteTextFile("f", content);
+  HANDLE file = OpenForReading("f");
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  // Sizes below, at and above the read-ahead, crossing its fills.
+  const DWORD sizes[] = {8192, 1, 100000, 7, 131072, 8192, 200000};
+  std::uint64_t expected = 0;
+  for (const DWORD size : sizes) {
+    const std::string part = Read(file, size);
+    const std::uint64_t want = std::min<std::uint64_t>(size, content.size() - expected);
+    ASSERT_EQ(part.size(), want) << "at " << expected;
+    EXPECT_EQ(part, content.substr(expected, want)) << "at " << expected;
+    expected += want;
+    EXPECT_EQ(Position(file), expected);
+  }
+  EXPECT_EQ(expected, content.size());
+  EXPECT_EQ(Read(file, 8192), "");
+  EXPECT_EQ(Position(file), content.size());
+  CloseHandle(file);
+}
+
+TEST(Win32ReadAhead, MovesLandWhereDirectReadsWould) {
+  ScopedTempDir temp;
+  const std::string content = PatternBytes(300000);
+  WriteTextFile("f", content);
+  HANDLE file = OpenForReading("f");
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Read(file, 8192), content.substr(0, 8192));
+  // Back inside the bytes already read ahead, forward past them, from the
+  // end, and beyond the end.
+  EXPECT_EQ(SetFilePointer(file, -5000, nullptr, FILE_CURRENT), 3192u);
+  EXPECT_EQ(Read(file, 8192), content.substr(3192, 8192));
+  EXPECT_EQ(SetFilePointer(file, 200001, nullptr, FILE_BEGIN), 200001u);
+  EXPECT_EQ(Read(file, 8192), content.substr(200001, 8192));
+  EXPECT_EQ(SetFilePointer(file, -10, nullptr, FILE_END), 299990u);
+  EXPECT_EQ(Read(file, 8192), content.substr(299990));
+  EXPECT_EQ(SetFilePointer(file, 5, nullptr, FILE_END), 300005u);
+  EXPECT_EQ(Read(file, 8192), "");
+  // A move before the start fails and leaves the position as it was.
+  EXPECT_EQ(SetFilePointer(file, -1, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(Position(file), 300005u);
+  LONG high = 1;  // 4 GiB + 3, as the two words of a 64-bit distance
+  EXPECT_EQ(SetFilePointer(file, 3, &high, FILE_BEGIN), 3u);
+  EXPECT_EQ(high, 1);
+  EXPECT_EQ(Read(file, 10), "");
+  CloseHandle(file);
+}
+
+TEST(Win32ReadAhead, AFileCutOrRewrittenBehindTheHandleIsReadAnew) {
+  ScopedTempDir temp;
+  const std::string content = PatternBytes(300000);
+  WriteTextFile("cut", content);
+  HANDLE file = OpenForReading("cut");
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Read(file, 8192), content.substr(0, 8192));
+  ASSERT_EQ(truncate("cut", 10000), 0);
+  // The size is asked again after a read, and the bytes read ahead past
+  // the new end are not handed out.
+  EXPECT_EQ(GetFileSize(file, nullptr), 10000u);
+  EXPECT_EQ(ReadToEnd(file, 8192), content.substr(8192, 10000 - 8192));
+  EXPECT_EQ(Position(file), 10000u);
+  CloseHandle(file);
+
+  WriteTextFile("same_size", content);
+  BackdateTimes("same_size");
+  file = OpenForReading("same_size");
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Read(file, 8192), content.substr(0, 8192));
+  Rewrite("same_size", 8192, std::string(100, 'X'));
+  EXPECT_EQ(GetFileSize(file, nullptr), 300000u);
+  EXPECT_EQ(Read(file, 100), std::string(100, 'X'));
+  EXPECT_EQ(Read(file, 8192), content.substr(8292, 8192));
+  CloseHandle(file);
+}
+
+TEST(Win32ReadAhead, AFileThatGrowsAfterAShortReadIsReadOn) {
+  ScopedTempDir temp;
+  // Smaller than one read-ahead: the first fill sees the end of the file.
+  const std::string content = PatternBytes(30000);
+  WriteTextFile("f", content.substr(0, 20000));
+  HANDLE file = OpenForReading("f");
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Read(file, 8192), content.substr(0, 8192));
+  Rewrite("f", 20000, content.substr(20000));
+  EXPECT_EQ(GetFileSize(file, nullptr), 30000u);
+  EXPECT_EQ(ReadToEnd(file, 8192), content.substr(8192));
+  EXPECT_EQ(Position(file), 30000u);
+
+  // Also when the growth comes after the end was read, with no size asked.
+  Rewrite("f", 30000, "tail");
+  EXPECT_EQ(Read(file, 8192), "tail");
+  EXPECT_EQ(Position(file), 30004u);
+  CloseHandle(file);
+}
+
+// Bytes the process has read, from /proc/self/io, less what this reader
+// read there itself.
+class ReadCounter {
+ public:
+  ReadCounter() : fd_(open("/proc/self/io", O_RDONLY)) {}
+  ~ReadCounter() { if (fd_ >= 0) close(fd_); }
+  bool ok() const { return fd_ >= 0; }
+  std::uint64_t Count() {
+    char text[512];
+    const ssize_t got = pread(fd_, text, sizeof text - 1, 0);
+    if (got <= 0) return 0;
+    own_ += static_cast<std::uint64_t>(got);
+    text[got] = '\0';
+    unsigned long long count = 0;
+    if (std::sscanf(text, "rchar: %llu", &count) != 1) return 0;
+    return count - own_;
+  }
+
+ private:
+  int fd_;
+  std::uint64_t own_ = 0;
+};
+
+// Hashes a large file while another thread changes it once HashFile has
+// read a few chunks. Returns false when that could not be arranged before
+// the last part of the file was read (then the outcome proves nothing).
+bool HashWhileChanging(const char* name, std::uint64_t size,
+                       const std::function<void()>& change, int* result,
+                       std::string* hex) {
+  ReadCounter counter;
+  if (!counter.ok()) return false;
+  const std::uint64_t before = counter.Count();
+  std::atomic<bool> done{false};
+  std::atomic<std::uint64_t> read_by_change{size};
+  std::thread changer([&] {
+    while (!done && counter.Count() < before + 4 * HashChunkSize) {
+    }
+    if (done) return;
+    change();
+    // Read after the change, so this overstates what HashFile had read.
+    read_by_change = counter.Count() - before;
+  });
+  char text[HexDigestSize];
+  *result = HashFile(name, text);
+  done = true;
+  changer.join();
+  *hex = text;
+  return read_by_change + 2 * 131072 < size;
+}
+
+std::string DigestOf(const std::string& bytes) {
+  Md5Context context;
+  Md5Init(&context);
+  Md5Update(&context, reinterpret_cast<const unsigned char*>(bytes.data()),
+            static_cast<std::uint32_t>(bytes.size()));
+  unsigned char digest[Md5DigestSize];
+  Md5Final(digest, &context);
+  char text[HexDigestSize];
+  DigestToHex(digest, text);
+  return text;
+}
+
+constexpr std::uint64_t ChangingFileSize = 64u << 20;
+
+TEST(HashFileWhileChanging, AFileCutBelowTheReadPositionFails) {
+  ScopedTempDir temp;
+  WriteTextFile("f", PatternBytes(ChangingFileSize));
+  int result = -1;
+  std::string hex;
+  if (!HashWhileChanging("f", ChangingFileSize,
+                         [] { ASSERT_EQ(truncate("f", 0), 0); }, &result, &hex)) {
+    GTEST_SKIP() << "the file was read to its end before it could be cut";
+  }
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(hex, "");
+}
+
+TEST(HashFileWhileChanging, AFileThatGrowsIsReadToItsNewEnd) {
+  ScopedTempDir temp;
+  const std::string content = PatternBytes(ChangingFileSize + 5000);
+  WriteTextFile("f", content.substr(0, ChangingFileSize));
+  int result = -1;
+  std::string hex;
+  const std::string tail = content.substr(ChangingFileSize);
+  if (!HashWhileChanging("f", ChangingFileSize,
+                         [&tail] { Rewrite("f", ChangingFileSize, tail); },
+                         &result, &hex)) {
+    GTEST_SKIP() << "the file was read to its end before it could grow";
+  }
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(hex, DigestOf(content));
+}
+
+TEST(Win32Find, LimitToDirectoriesGivesEveryRealDirectory) {
+  ScopedTempDir temp;
+  MakeDirectory("d/sub");
+  MakeDirectory("d/other");
+  WriteTextFile("d/file", "12345");
+  ASSERT_EQ(symlink("sub", "d/dirlink"), 0);
+  ASSERT_EQ(mkfifo("d/fifo", 0600), 0);
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileExA(".\\d\\*.*", FindExInfoStandard, &entry,
+                                 FindExSearchLimitToDirectories, nullptr, 0);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  std::vector<std::string> directories;
+  do {
+    // Whatever else comes must say it is no directory.
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      directories.push_back(entry.cFileName);
+    }
+  } while (FindNextFileA(find, &entry));
+  EXPECT_TRUE(FindClose(find));
+  std::sort(directories.begin(), directories.end());
+  EXPECT_EQ(directories, (std::vector<std::string>{".", "..", "other", "sub"}));
+
+  // Name matching gives every entry, as FindFirstFileA does.
+  find = FindFirstFileExA(".\\d\\*.*", FindExInfoStandard, &entry,
+                          FindExSearchNameMatch, nullptr, 0);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  int count = 0;
+  do ++count; while (FindNextFileA(find, &entry));
+  FindClose(find);
+  EXPECT_EQ(count, 7);
+  // Searches the layer does not provide are refused.
+  EXPECT_EQ(FindFirstFileExA(".\\d\\*.*", FindExInfoStandard, &entry,
+                             FindExSearchLimitToDirectories, nullptr, 1),
+            INVALID_HANDLE_VALUE);
+}
+
+}  // namespace
