@@ -1,6 +1,7 @@
-// The file layer's own position and its read-ahead: what ReadFile,
-// SetFilePointer and GetFileSize give must be what reading the file directly
-// gives, also when the file changes under an open handle.
+// The POSIX layer's read-ahead and size queries when a file changes under
+// an open handle (no share mode stops another writer here): ReadFile and
+// GetFileSize give what reading the file directly would, and HashFile
+// catches a file that is cut or grows while it reads it.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,56 +68,6 @@ void Rewrite(const char* name, std::uint64_t offset, const std::string& bytes) {
 void BackdateTimes(const char* name) {
   const timespec old[2] = {{1000000, 0}, {1000000, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, name, old, 0), 0);
-}
-
-TEST(Win32ReadAhead, ReadsOfEverySizeGiveTheFileAndExactPositions) {
-  ScopedTempDir temp;
-  const std::string content = PatternBytes(300001);
-  WriteTextFile("f", content);
-  HANDLE file = OpenForReading("f");
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  // Sizes below, at and above the read-ahead, crossing its fills.
-  const DWORD sizes[] = {8192, 1, 100000, 7, 131072, 8192, 200000};
-  std::uint64_t expected = 0;
-  for (const DWORD size : sizes) {
-    const std::string part = Read(file, size);
-    const std::uint64_t want = std::min<std::uint64_t>(size, content.size() - expected);
-    ASSERT_EQ(part.size(), want) << "at " << expected;
-    EXPECT_EQ(part, content.substr(expected, want)) << "at " << expected;
-    expected += want;
-    EXPECT_EQ(Position(file), expected);
-  }
-  EXPECT_EQ(expected, content.size());
-  EXPECT_EQ(Read(file, 8192), "");
-  EXPECT_EQ(Position(file), content.size());
-  CloseHandle(file);
-}
-
-TEST(Win32ReadAhead, MovesLandWhereDirectReadsWould) {
-  ScopedTempDir temp;
-  const std::string content = PatternBytes(300000);
-  WriteTextFile("f", content);
-  HANDLE file = OpenForReading("f");
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(Read(file, 8192), content.substr(0, 8192));
-  // Back inside the bytes already read ahead, forward past them, from the
-  // end, and beyond the end.
-  EXPECT_EQ(SetFilePointer(file, -5000, nullptr, FILE_CURRENT), 3192u);
-  EXPECT_EQ(Read(file, 8192), content.substr(3192, 8192));
-  EXPECT_EQ(SetFilePointer(file, 200001, nullptr, FILE_BEGIN), 200001u);
-  EXPECT_EQ(Read(file, 8192), content.substr(200001, 8192));
-  EXPECT_EQ(SetFilePointer(file, -10, nullptr, FILE_END), 299990u);
-  EXPECT_EQ(Read(file, 8192), content.substr(299990));
-  EXPECT_EQ(SetFilePointer(file, 5, nullptr, FILE_END), 300005u);
-  EXPECT_EQ(Read(file, 8192), "");
-  // A move before the start fails and leaves the position as it was.
-  EXPECT_EQ(SetFilePointer(file, -1, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
-  EXPECT_EQ(Position(file), 300005u);
-  LONG high = 1;  // 4 GiB + 3, as the two words of a 64-bit distance
-  EXPECT_EQ(SetFilePointer(file, 3, &high, FILE_BEGIN), 3u);
-  EXPECT_EQ(high, 1);
-  EXPECT_EQ(Read(file, 10), "");
-  CloseHandle(file);
 }
 
 TEST(Win32ReadAhead, AFileCutOrRewrittenBehindTheHandleIsReadAnew) {
@@ -259,7 +210,7 @@ TEST(HashFileWhileChanging, AFileThatGrowsIsReadToItsNewEnd) {
   EXPECT_EQ(hex, DigestOf(content));
 }
 
-TEST(Win32Find, LimitToDirectoriesGivesEveryRealDirectory) {
+TEST(Win32FindPosix, LimitToDirectoriesGivesEveryRealDirectory) {
   ScopedTempDir temp;
   MakeDirectory("d/sub");
   MakeDirectory("d/other");
