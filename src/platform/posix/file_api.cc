@@ -258,7 +258,7 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD to_write,
 
 DWORD GetFileSize(HANDLE file, DWORD* size_high) {
   PosixHandle* handle = HandleOf(file);
-  if (handle == nullptr || handle->is_console || !CurrentStamp(handle)) {
+  if (handle == nullptr || !CurrentStamp(handle)) {
     if (size_high != nullptr) *size_high = 0;
     return INVALID_FILE_SIZE;
   }
