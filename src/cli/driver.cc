@@ -30,11 +30,34 @@ bool SeekAppendPosition(HANDLE list_file) {
 }
 
 // The ROOT line, in three writes, with the start directory's absolute path.
-void WriteRootLine(HANDLE list_file, const char* root_path) {
+// Returns 1, or 0 when a write fails; the parts of the line already written
+// are then taken back, so that the list never ends in half a ROOT line.
+int WriteRootLine(HANDLE list_file, const char* root_path) {
   const char lead[] = "ROOT: \"";
-  WriteListText(list_file, lead, sizeof lead - 1);
-  WriteListText(list_file, root_path, static_cast<int>(std::strlen(root_path)));
-  WriteListText(list_file, "\"\r\n", 3);
+  const int lead_length = sizeof lead - 1;
+  const int path_length = static_cast<int>(std::strlen(root_path));
+  if (!WriteListText(list_file, lead, lead_length)) return 0;
+  if (!WriteListText(list_file, root_path, path_length)) {
+    TakeBackListText(list_file, lead_length);
+    return 0;
+  }
+  if (!WriteListText(list_file, "\"\r\n", 3)) {
+    TakeBackListText(list_file, static_cast<DWORD>(lead_length + path_length));
+    return 0;
+  }
+  return 1;
+}
+
+// Writes the section of the current directory. Create then cuts the list
+// after it, so that no old line survives; a cut that fails would leave them,
+// and counts as a failed write.
+int WriteSection(RunMode mode, HANDLE list_file, const char* root_path,
+                 bool needs_line_end, char* path) {
+  if (needs_line_end && !WriteListText(list_file, "\r\n", 2)) return 0;
+  if (!WriteRootLine(list_file, root_path)) return 0;
+  std::strcpy(path, ".");
+  if (!WalkDirectory(path, list_file)) return 0;
+  return mode != ModeCreate || SetEndOfFile(list_file);
 }
 
 }  // namespace
@@ -61,7 +84,7 @@ HANDLE OpenListFile(const char* file_name, RunMode mode) {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-void RunListing(RunMode mode, HANDLE list_file, const char* start_dir) {
+int RunListing(RunMode mode, HANDLE list_file, const char* start_dir) {
   const bool needs_line_end = mode == ModeAppend && SeekAppendPosition(list_file);
   char saved_directory[MAX_PATH];
   const DWORD saved_length = GetCurrentDirectoryA(MAX_PATH, saved_directory);
@@ -76,17 +99,14 @@ void RunListing(RunMode mode, HANDLE list_file, const char* start_dir) {
     if (length > 0 && length < PathBufferSize) root_path = path;
   }
 
+  int written = 1;
   if (start_dir == nullptr || !SetCurrentDirectoryA(start_dir)) {
     ConsolePrint("invalid directory: %s\n", start_dir != nullptr ? start_dir : "(null)");
   } else {
-    if (needs_line_end) WriteListText(list_file, "\r\n", 2);
-    WriteRootLine(list_file, root_path);
-    std::strcpy(path, ".");
-    WalkDirectory(path, list_file);
-    // Old lines beyond the new section must not survive a create.
-    if (mode == ModeCreate) SetEndOfFile(list_file);
+    written = WriteSection(mode, list_file, root_path, needs_line_end, path);
   }
   if (saved) SetCurrentDirectoryA(saved_directory);
+  return written;
 }
 
 void PrintUsage() {

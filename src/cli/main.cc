@@ -21,14 +21,21 @@ int main(int argc, char** argv) {
     WaitForKey();
     return 1;
   }
-  // A list that cannot be read to its end is no clean pass.
+  // A list that cannot be read to its end is no clean pass, and a list that
+  // could not be written whole is no list.
   int exit_code = 0;
   if (mode == ModeTest) {
     if (!RunTest(list_file)) exit_code = 1;
+    CloseHandle(list_file);
   } else {
-    RunListing(mode, list_file, argc > 3 ? argv[3] : nullptr);
+    int written = RunListing(mode, list_file, argc > 3 ? argv[3] : nullptr);
+    // Closing may report a write that the system had held back.
+    if (!CloseHandle(list_file)) written = 0;
+    if (!written) {
+      ConsolePrint("cannot write file\n");
+      exit_code = 1;
+    }
   }
-  CloseHandle(list_file);
   ConsolePrint("press any key to continue...");
   WaitForKey();
   ConsolePrint("\n");

@@ -1,10 +1,6 @@
 // Whole-file hashing on top of the MD5 core.
 #include "digest/hash_file.h"
 
-#include <cstdint>
-
-#include "platform/win32.h"
-
 namespace {
 
 std::uint64_t QueryFileSize(HANDLE file) {
@@ -19,49 +15,64 @@ std::uint64_t QueryFilePosition(HANDLE file) {
   return (static_cast<std::uint64_t>(static_cast<DWORD>(high)) << 32) | low;
 }
 
-// Reads the open file to the end of its size as last queried and finishes
-// the digest only when the position then equals the size: a file that
-// shrinks or fails part-way is not taken for complete. The size is queried
-// on every pass, so growth during the read is seen too.
-int HashOpenFile(HANDLE file, unsigned char* buffer, char* hex_text) {
-  Md5Context context;
-  Md5Init(&context);
-  std::uint64_t count = 0;
-  std::uint64_t size = QueryFileSize(file);
-  bool stopped = false;
-  while (count != size) {
-    DWORD got = 0;
-    if (!ReadFile(file, buffer, HashChunkSize, &got, nullptr) || got == 0) {
-      stopped = true;
-      break;
-    }
-    Md5Update(&context, buffer, got);
-    count += got;
-    size = QueryFileSize(file);
-  }
-  // A loop that ended on the size has just asked for it; after a failed or
-  // empty read the size is asked once more to judge where the read stopped.
-  if (stopped) size = QueryFileSize(file);
-  if (QueryFilePosition(file) != size) return 0;
-  unsigned char digest[Md5DigestSize];
-  Md5Final(digest, &context);
-  DigestToHex(digest, hex_text);
+}  // namespace
+
+void BeginFileHash(HANDLE file, FileHashState* state) {
+  Md5Init(&state->context);
+  state->count = 0;
+  state->start_size = QueryFileSize(file);
+}
+
+// The size is queried afresh before every read. A change ends the reading at
+// once: a file written while it is read has no one content to describe, and
+// one that keeps growing must not keep the hashing going.
+int HashNextChunk(HANDLE file, unsigned char* buffer, FileHashState* state) {
+  const std::uint64_t size = QueryFileSize(file);
+  if (size != state->start_size || state->count >= size) return 0;
+  DWORD got = 0;
+  if (!ReadFile(file, buffer, HashChunkSize, &got, nullptr) || got == 0) return 0;
+  Md5Update(&state->context, buffer, got);
+  state->count += got;
   return 1;
 }
 
-}  // namespace
-
-int HashFile(const char* path, char* hex_text) {
+// The digest is taken only when the bytes hashed are exactly the file as it
+// stood throughout: position, count and the size now all meet the size at
+// the start.
+int FinishFileHash(HANDLE file, FileHashState* state, char* hex_text,
+                   std::uint64_t* hashed_size) {
   hex_text[0] = '\0';
+  *hashed_size = 0;
+  const std::uint64_t size = QueryFileSize(file);
+  if (size != state->start_size || QueryFilePosition(file) != size ||
+      state->count != size) {
+    return 0;
+  }
+  unsigned char digest[Md5DigestSize];
+  Md5Final(digest, &state->context);
+  DigestToHex(digest, hex_text);
+  *hashed_size = size;
+  return 1;
+}
+
+int HashFile(const char* path, char* hex_text, std::uint64_t* hashed_size) {
+  std::uint64_t size = 0;
+  hex_text[0] = '\0';
+  if (hashed_size != nullptr) *hashed_size = 0;
   HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 0;
   auto* buffer = static_cast<unsigned char*>(LocalAlloc(LMEM_FIXED, HashChunkSize));
   int result = 0;
   if (buffer != nullptr) {
-    result = HashOpenFile(file, buffer, hex_text);
+    FileHashState state;
+    BeginFileHash(file, &state);
+    while (HashNextChunk(file, buffer, &state)) {
+    }
+    result = FinishFileHash(file, &state, hex_text, &size);
     LocalFree(buffer);
   }
   CloseHandle(file);
+  if (hashed_size != nullptr) *hashed_size = size;
   return result;
 }

@@ -49,7 +49,17 @@ int BuildFileLine(const char* hex_digest, std::uint64_t size, const char* name,
 
 int WriteListText(HANDLE list_file, const char* text, int length) {
   DWORD written = 0;
-  return WriteFile(list_file, text, static_cast<DWORD>(length), &written,
-                   nullptr) &&
-         written == static_cast<DWORD>(length);
+  if (WriteFile(list_file, text, static_cast<DWORD>(length), &written, nullptr) &&
+      written == static_cast<DWORD>(length)) {
+    return 1;
+  }
+  TakeBackListText(list_file, written);
+  return 0;
+}
+
+void TakeBackListText(HANDLE list_file, DWORD length) {
+  // The distance as a signed 64-bit value in two words.
+  LONG high = length == 0 ? 0 : -1;
+  SetFilePointer(list_file, -static_cast<LONG>(length), &high, FILE_CURRENT);
+  SetEndOfFile(list_file);
 }

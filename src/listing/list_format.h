@@ -31,6 +31,12 @@ int BuildDirLine(const char* path, char* line);
 int BuildFileLine(const char* hex_digest, std::uint64_t size, const char* name,
                   char* line);
 // Writes length bytes at the list file's position; 1 when all went out.
+// When the write fails or falls short, the part that went out is taken back
+// and the list cut there (TakeBackListText), so that it ends with the last
+// whole line written before, and no older line survives behind it; 0.
 int WriteListText(HANDLE list_file, const char* text, int length);
+// Moves the list file's position back by length bytes and cuts the file
+// there; for lines written in several writes, when a later one fails.
+void TakeBackListText(HANDLE list_file, DWORD length);
 
 #endif  // DORVANE_LISTING_LIST_FORMAT_H_

@@ -13,6 +13,15 @@ bool IsDotEntry(const char* name) {
   return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
+// A control byte ends a field when the list is read back.
+bool HasControlByte(const char* name) {
+  for (; *name != '\0'; ++name) {
+    const auto byte = static_cast<unsigned char>(*name);
+    if (byte < 0x20 || byte == 0x7F) return true;
+  }
+  return false;
+}
+
 bool IsDirectory(const WIN32_FIND_DATAA& entry) {
   return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
@@ -34,8 +43,11 @@ HANDLE StartListing(const char* directory, bool only_directories,
                           nullptr, 0);
 }
 
-void ListFile(const char* directory, const WIN32_FIND_DATAA& entry,
-              HANDLE list_file) {
+}  // namespace
+
+int ListFileEntry(const char* directory, const WIN32_FIND_DATAA& entry,
+                  HANDLE list_file) {
+  if (HasControlByte(entry.cFileName)) return 1;
   const std::size_t directory_length = std::strlen(directory);
   const bool has_separator =
       directory_length > 0 && directory[directory_length - 1] == '\\';
@@ -43,7 +55,7 @@ void ListFile(const char* directory, const WIN32_FIND_DATAA& entry,
   const std::size_t path_length =
       directory_length + (has_separator ? 0 : 1) + name_length;
   // A path the walk's buffer could not hold is left out.
-  if (path_length > PathBufferSize - 1) return;
+  if (path_length > PathBufferSize - 1) return 1;
 
   char path[LineBufferSize];
   std::memcpy(path, directory, directory_length);
@@ -52,45 +64,50 @@ void ListFile(const char* directory, const WIN32_FIND_DATAA& entry,
   std::memcpy(name, entry.cFileName, name_length + 1);
 
   char hex_digest[HexDigestSize];
-  if (!HashFile(path, hex_digest)) return;
+  std::uint64_t hashed_size = 0;
+  if (!HashFile(path, hex_digest, &hashed_size)) return 1;
   const std::uint64_t size =
       (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) |
       entry.nFileSizeLow;
+  if (hashed_size != size) return 1;
   char line[LineBufferSize];
   const int length = BuildFileLine(hex_digest, size, entry.cFileName, line);
-  WriteListText(list_file, line, length);
+  return WriteListText(list_file, line, length);
 }
 
-}  // namespace
-
-void ListDirectoryFiles(const char* directory, HANDLE list_file) {
+int ListDirectoryFiles(const char* directory, HANDLE list_file) {
   WIN32_FIND_DATAA entry;
   HANDLE find = StartListing(directory, false, &entry);
-  if (find == INVALID_HANDLE_VALUE) return;
+  if (find == INVALID_HANDLE_VALUE) return 1;
+  int written = 1;
   do {
-    if (!IsDirectory(entry)) ListFile(directory, entry, list_file);
-  } while (FindNextFileA(find, &entry));
+    if (!IsDirectory(entry)) written = ListFileEntry(directory, entry, list_file);
+  } while (written && FindNextFileA(find, &entry));
   FindClose(find);
+  return written;
 }
 
-void WalkDirectory(char* path, HANDLE list_file) {
+int WalkDirectory(char* path, HANDLE list_file) {
   PathAddBackslashA(path);
   char line[LineBufferSize];
-  WriteListText(list_file, line, BuildDirLine(path, line));
-  ListDirectoryFiles(path, list_file);
+  if (!WriteListText(list_file, line, BuildDirLine(path, line))) return 0;
+  if (!ListDirectoryFiles(path, list_file)) return 0;
 
   WIN32_FIND_DATAA entry;
   HANDLE find = StartListing(path, true, &entry);
-  if (find == INVALID_HANDLE_VALUE) return;
+  if (find == INVALID_HANDLE_VALUE) return 1;
   const std::size_t length = std::strlen(path);
+  int written = 1;
   do {
     if (!IsDirectory(entry) || IsDotEntry(entry.cFileName)) continue;
+    if (HasControlByte(entry.cFileName)) continue;
     // The subdirectory's path with its closing backslash must fit.
     if (length + std::strlen(entry.cFileName) + 1 > PathBufferSize - 1) continue;
     std::strcpy(path + length, entry.cFileName);
     std::strcat(path + length, "\\");
-    WalkDirectory(path, list_file);
+    written = WalkDirectory(path, list_file);
     path[length] = '\0';
-  } while (FindNextFileA(find, &entry));
+  } while (written && FindNextFileA(find, &entry));
   FindClose(find);
+  return written;
 }

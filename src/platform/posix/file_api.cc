@@ -169,7 +169,13 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share_mode,
                    LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD flags,
                    HANDLE) {
   if (name == nullptr) return INVALID_HANDLE_VALUE;
-  if (std::strcmp(name, "CONIN$") == 0) return OpenConsoleInput();
+  // Only the console open (shared read and write) means the terminal: the
+  // program's own opens, which share nothing, take "CONIN$" for an ordinary
+  // file of that name, so a list cannot lead the hashing to the terminal.
+  if (std::strcmp(name, "CONIN$") == 0 &&
+      share_mode == (FILE_SHARE_READ | FILE_SHARE_WRITE)) {
+    return OpenConsoleInput();
+  }
   if (!IsSupportedOpen(access, share_mode, disposition, flags)) {
     return INVALID_HANDLE_VALUE;
   }

@@ -87,7 +87,9 @@ struct INPUT_RECORD {
   } Event;
 };
 
-// Files. CreateFileA opens regular files only (and "CONIN$", the terminal).
+// Files. CreateFileA opens regular files only (and "CONIN$" opened with
+// FILE_SHARE_READ | FILE_SHARE_WRITE, the terminal; with share mode 0 it is
+// an ordinary file of that name).
 // Share mode 0 takes a non-blocking flock on the open file: exclusive for an
 // open with write access, shared for a read-only one, and the open fails when
 // the lock conflicts with one held through another open.
