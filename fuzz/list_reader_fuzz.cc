@@ -1,0 +1,92 @@
+// Fuzz target: arbitrary bytes as a checksum list, verified over a small
+// fixed tree by VerifyList. It must end, stay inside its buffers, and leave
+// a well-formed failure list.
+//
+// Input: byte 0 picks the reader's read size, byte 1 the failure list's
+// capacity (small ones to reach the overflow path); the rest is the list.
+// The tree, made once in a fresh temporary directory that is then current:
+//   abc.txt ("abc"), empty.bin (empty), data01 ("abc"), "b c.txt" ("abc"),
+//   sub/abc.txt ("abc"), sub/deeper/x ("x"), and the list file itself.
+// Because the tree becomes current before the corpus is read, corpus and
+// artifact paths given to this target must be absolute.
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "verify/verifier.h"
+
+namespace {
+
+constexpr DWORD ReadSizes[] = {1, 2, 5, 64, 4096, ListReadBufferSize};
+constexpr char ListName[] = "fuzz.lst";
+
+void PutFile(const char* path, const void* bytes, std::size_t size) {
+  FILE* out = std::fopen(path, "wb");
+  if (out == nullptr) abort();
+  std::fwrite(bytes, 1, size, out);
+  std::fclose(out);
+}
+
+void MakeTree() {
+  char root[] = "/tmp/dorvane-list-fuzz-XXXXXX";
+  if (mkdtemp(root) == nullptr || chdir(root) != 0) abort();
+  if (mkdir("sub", 0700) != 0 || mkdir("sub/deeper", 0700) != 0) abort();
+  PutFile("abc.txt", "abc", 3);
+  PutFile("empty.bin", "", 0);
+  PutFile("data01", "abc", 3);
+  PutFile("b c.txt", "abc", 3);
+  PutFile("sub/abc.txt", "abc", 3);
+  PutFile("sub/deeper/x", "x", 1);
+}
+
+std::size_t CapacityOf(std::uint8_t byte) {
+  return byte >= 0x80 ? FailureListSize : 1 + byte % 64;
+}
+
+// Every entry lies inside the buffer and the empty closing entry follows.
+void CheckFailureList(const std::vector<char>& list) {
+  std::size_t at = 0;
+  while (at < list.size() && list[at] != '\0') {
+    const void* end = std::memchr(list.data() + at, '\0', list.size() - at);
+    if (end == nullptr) abort();
+    at = static_cast<const char*>(end) - list.data() + 1;
+  }
+  if (at >= list.size()) abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  MakeTree();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 2) return 0;
+  const DWORD read_size = ReadSizes[data[0] % (sizeof ReadSizes / sizeof ReadSizes[0])];
+  const std::size_t capacity = CapacityOf(data[1]);
+  PutFile(ListName, data + 2, size - 2);
+
+  HANDLE list = CreateFileA(ListName, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (list == INVALID_HANDLE_VALUE) abort();
+  auto* reader = new ListReader;
+  InitListReader(reader, list, read_size);
+  // Exactly capacity bytes on the heap, so that a write past them is caught.
+  std::vector<char> failures(capacity, '#');
+  const int whole = VerifyList(reader, failures.data(), capacity);
+  if (whole != 0 && whole != 1) abort();
+  CheckFailureList(failures);
+  // A list read to its end is read exactly to its size.
+  if (whole == 1 && !reader->failed && reader->position != size - 2) abort();
+  if (reader->position > size - 2) abort();
+  delete reader;
+  CloseHandle(list);
+  return 0;
+}
