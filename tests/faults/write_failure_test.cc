@@ -1,0 +1,50 @@
+// A list file that takes no writes: the run stops and says so.
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "cli/driver.h"
+#include "listing/list_format.h"
+#include "listing/walker.h"
+#include "test_util.h"
+
+namespace {
+
+// A handle opened for reading refuses every write, on any platform.
+HANDLE OpenReadOnly(const char* name) {
+  return CreateFileA(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+TEST(WriteFailures, ListingReportsAFailedWriteAndRestoresTheDirectory) {
+  ScopedTempDir temp;
+  MakeDirectory("tree/sub");
+  WriteTextFile("tree/a", "abc");
+  WriteTextFile("tree/sub/b", "abc");
+  const std::string old_list = "ROOT: \"/old\"\r\nDIR:  \".\\\"\r\n";
+  WriteTextFile("list.lst", old_list);
+  const std::filesystem::path start = std::filesystem::current_path();
+  for (RunMode mode : {ModeCreate, ModeAppend}) {
+    HANDLE list = OpenReadOnly("list.lst");
+    ASSERT_NE(list, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(RunListing(mode, list, "tree"), 0) << mode;
+    CloseHandle(list);
+    EXPECT_EQ(std::filesystem::current_path(), start) << mode;
+    EXPECT_EQ(ReadTextFile("list.lst"), old_list) << mode;
+  }
+}
+
+TEST(WriteFailures, TheWalkReportsAFailedWrite) {
+  ScopedTempDir temp;
+  MakeDirectory("tree/sub");
+  WriteTextFile("tree/sub/b", "abc");
+  WriteTextFile("list.lst", "");
+  HANDLE list = OpenReadOnly("list.lst");
+  char path[PathBufferSize] = "tree";
+  EXPECT_EQ(WalkDirectory(path, list), 0);
+  EXPECT_EQ(ListDirectoryFiles("tree\\sub", list), 0);
+  CloseHandle(list);
+}
+
+}  // namespace

@@ -1,0 +1,116 @@
+// Resource limits and output faults (POSIX only): a full disk, a file size
+// limit, too few file handles, and a file past 4 GiB.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "faults/list_check.h"
+#include "posix/limited_run.h"
+#include "test_util.h"
+
+namespace {
+
+const std::string Banner = "Dorvane developers 2026 MD5 checksum generator\r\n\r\n";
+const std::string Prompt = "press any key to continue...\r\n";
+
+// count files of 3 bytes in each of tree, tree/a and tree/a/b.
+void MakeWideTree(int count) {
+  MakeDirectory("tree/a/b");
+  for (const char* dir : {"tree/", "tree/a/", "tree/a/b/"}) {
+    for (int i = 0; i < count; ++i) WriteTextFile(dir + std::to_string(i) + ".txt", "abc");
+  }
+}
+
+bool StartsWith(const std::string& text, const std::string& head) {
+  return text.compare(0, head.size(), head) == 0;
+}
+
+// The list is cut at a line end, before the limit, and holds only lines the
+// whole list would hold. The old longer list must not show through.
+TEST(Limits, AWriteThatFailsAtTheFileSizeLimitStopsTheRunWithExitOne) {
+  ScopedTempDir temp;
+  MakeWideTree(60);
+  ASSERT_EQ(RunDorvane({"c", "whole.lst", "tree"}).exit_code, 0);
+  const std::string whole = ReadTextFile("whole.lst");
+  ASSERT_GT(whole.size(), 8000u);
+  const struct {
+    const char* fault;
+    const char* command;
+    std::string old_list;
+    rlim_t limit;
+  } rows[] = {
+      {"create hits the limit", "c", "", 4000},
+      {"create over a longer old list hits the limit", "c", whole + whole, 4000},
+      {"create, limit inside the ROOT line", "c", "", 10},
+      {"append hits the limit", "a", whole, whole.size() + 3000},
+  };
+  for (const auto& row : rows) {
+    WriteTextFile("list.lst", row.old_list);
+    const RunResult run = RunDorvaneLimited({row.command, "list.lst", "tree"},
+                                            RLIMIT_FSIZE, row.limit);
+    EXPECT_EQ(run.exit_code, 1) << row.fault;
+    EXPECT_EQ(run.output, Banner + "cannot write file\r\n" + Prompt) << row.fault;
+    const std::string list = ReadTextFile("list.lst");
+    EXPECT_EQ(ListFault(list), "") << row.fault;
+    EXPECT_LE(list.size(), row.limit) << row.fault;
+    // Create leaves a first part of the whole list; append keeps the old
+    // list and adds a first part of the same section.
+    const std::string added = row.command[0] == 'a' ? list.substr(whole.size()) : list;
+    if (row.command[0] == 'a') {
+      EXPECT_TRUE(StartsWith(list, whole)) << row.fault;
+    }
+    EXPECT_TRUE(StartsWith(whole, added)) << row.fault;
+  }
+}
+
+// /dev/full is no regular file: the list cannot be opened at all.
+TEST(Limits, AFullDeviceAsTheListCannotBeCreated) {
+  ScopedTempDir temp;
+  MakeWideTree(1);
+  for (const char* command : {"c", "a"}) {
+    const RunResult run = RunDorvaneLimited({command, "/dev/full", "tree"}, -1, 0);
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.output, Banner + "cannot create file\r\n");
+  }
+}
+
+// Every handle is closed again: with room for only a few, hundreds of files
+// are listed and verified all the same.
+TEST(Limits, MoreFilesThanTheOpenFileLimitAllowsAtOnce) {
+  ScopedTempDir temp;
+  MakeWideTree(150);
+  constexpr rlim_t FewHandles = 24;
+  const RunResult create = RunDorvaneLimited({"c", "list.lst", "tree"}, RLIMIT_NOFILE, FewHandles);
+  EXPECT_EQ(create.exit_code, 0);
+  const std::string list = ReadTextFile("list.lst");
+  EXPECT_EQ(ListFault(list), "");
+  EXPECT_EQ(ListedFiles(list).size(), 450u);
+  ASSERT_EQ(chdir("tree"), 0);
+  const RunResult test = RunDorvaneLimited({"t", "../list.lst"}, RLIMIT_NOFILE, FewHandles);
+  EXPECT_EQ(test.exit_code, 0);
+  EXPECT_EQ(test.output, CleanTestOutput());
+}
+
+// 4 GiB of holes and then "abc". The digest was computed once with
+//   truncate -s 4294967296 f && printf abc >>f && md5sum f
+TEST(Limits, ASparseFilePastFourGiBHasItsFullSizeAndDigest) {
+  ScopedTempDir temp;
+  MakeDirectory("tree");
+  const std::uint64_t holes = std::uint64_t{1} << 32;
+  WriteTextFile("tree/big", "");
+  std::filesystem::resize_file("tree/big", holes);
+  const int fd = open("tree/big", O_WRONLY | O_APPEND);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, "abc", 3), 3);
+  close(fd);
+  const RunResult run = RunDorvaneLimited({"c", "list.lst", "tree"}, -1, 0);
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(ReadTextFile("list.lst").substr(ReadTextFile("list.lst").find("DIR:")),
+            "DIR:  \".\\\"\r\nFILE: 59EB8CC802C86D3EDA7E0D1912F6A9C3  4294967299  \"big\"\r\n");
+}
+
+}  // namespace

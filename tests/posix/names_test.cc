@@ -1,0 +1,128 @@
+// File and directory names of every byte, and paths past the limits (POSIX
+// file systems take any byte but '/' and NUL in a name).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "faults/list_check.h"
+#include "posix/limited_run.h"
+#include "test_util.h"
+
+namespace {
+
+// The list cannot carry a control byte (it ends a field on reading) nor a
+// backslash (the separator), so such names are left out; all others must
+// come back.
+bool ListCanCarry(const std::string& name) {
+  for (unsigned char byte : name) {
+    if (byte < 0x20 || byte == 0x7F || byte == '\\') return false;
+  }
+  return true;
+}
+
+struct Tree {
+  std::map<std::string, std::string> files;  // list path -> content
+  std::set<std::string> carried;             // list paths the list must hold
+};
+
+void AddFile(Tree* tree, const std::string& directory, const std::string& name,
+             const std::string& content) {
+  const std::string path = directory.empty() ? name : directory + "/" + name;
+  WriteTextFile("tree/" + path, content);
+  std::string list_path = ".\\" + (directory.empty() ? "" : directory + "\\") + name;
+  tree->files[list_path] = content;
+  if (ListCanCarry(directory) && ListCanCarry(name)) tree->carried.insert(list_path);
+}
+
+Tree MakeNameTree() {
+  Tree tree;
+  MakeDirectory("tree");
+  for (int byte = 1; byte <= 0xFF; ++byte) {
+    if (byte == '/') continue;
+    const std::string b(1, static_cast<char>(byte));
+    // The byte inside, alone, and at both ends next to digits and spaces.
+    AddFile(&tree, "", "n" + b + "n", b);
+    if (byte != '.') AddFile(&tree, "", b, b + b);
+    AddFile(&tree, "", "12" + b + " 3", b + "3");
+  }
+  for (const char* name : {" lead", "trail ", "  both  ", "007", "9", "x\"", "\"x",
+                           "\"q\"", "x\"  3  \"y", "a \"b\" c", "12 name 34"}) {
+    AddFile(&tree, "", name, name);
+  }
+  for (const std::string directory : {" d", "d ", "\"d\"", "0 0", "9d9", "\x80\xff",
+                                      "d\td", "d\nd", "d\x7f", "d\\d", "d\x01"}) {
+    MakeDirectory("tree/" + directory);
+    AddFile(&tree, directory, "f", directory);
+    AddFile(&tree, directory, "\"", "quote");
+  }
+  return tree;
+}
+
+TEST(Names, EveryByteTheListCanCarryRoundTripsAndNoOtherBreaksTheList) {
+  ScopedTempDir temp;
+  const Tree tree = MakeNameTree();
+  const RunResult create = RunDorvaneLimited({"c", "list.lst", "tree"}, -1, 0);
+  EXPECT_EQ(create.exit_code, 0);
+  const std::string list = ReadTextFile("list.lst");
+  ASSERT_EQ(ListFault(list), "");
+  std::set<std::string> listed;
+  for (const ListedFile& file : ListedFiles(list)) {
+    const std::string path = file.directory + file.name;
+    EXPECT_TRUE(listed.insert(path).second) << path;
+    ASSERT_EQ(tree.files.count(path), 1u) << path;
+    EXPECT_EQ(file.size, tree.files.at(path).size()) << path;
+  }
+  EXPECT_EQ(listed, tree.carried);
+  ASSERT_EQ(chdir("tree"), 0);
+  const RunResult test = RunDorvaneLimited({"t", "../list.lst"}, -1, 0);
+  EXPECT_EQ(test.output, CleanTestOutput());
+}
+
+// Relative paths of up to 259 characters are listed, longer ones left out,
+// and a chain of directories deeper than the system's path limit is walked
+// as far as the list can name it.
+TEST(Names, LongNamesAndDirectoryChainsPastThePathLimit) {
+  ScopedTempDir temp;
+  const std::string name255(255, 'n');
+  MakeDirectory("tree/s");
+  MakeDirectory("tree/ss");
+  WriteTextFile("tree/" + name255, "abc");     // .\ + 255 = 257
+  WriteTextFile("tree/s/" + name255, "abc");   // .\s\ + 255 = 259: fits
+  WriteTextFile("tree/ss/" + name255, "abc");  // 260: left out
+  // 24 levels of 200 characters: past PATH_MAX, made one step at a time.
+  const std::string level(200, 'd');
+  ASSERT_EQ(chdir("tree"), 0);
+  for (int depth = 0; depth < 24; ++depth) {
+    ASSERT_EQ(mkdir(level.c_str(), 0700), 0);
+    ASSERT_EQ(chdir(level.c_str()), 0);
+    WriteTextFile("f", "abc");
+  }
+  ASSERT_EQ(chdir(temp.path().c_str()), 0);
+  const RunResult create = RunDorvaneLimited({"c", "list.lst", "tree"}, -1, 0);
+  EXPECT_EQ(create.exit_code, 0);
+  const std::string list = ReadTextFile("list.lst");
+  EXPECT_EQ(ListFault(list), "");
+  std::set<std::string> listed;
+  for (const ListedFile& file : ListedFiles(list)) listed.insert(file.directory + file.name);
+  const std::set<std::string> expected = {".\\" + name255, ".\\s\\" + name255,
+                                          ".\\" + level + "\\f"};
+  EXPECT_EQ(listed, expected);
+  ASSERT_EQ(chdir("tree"), 0);
+  EXPECT_EQ(RunDorvaneLimited({"t", "../list.lst"}, -1, 0).output, CleanTestOutput());
+  // Too deep for a removal by whole paths: remove it level by level.
+  for (int depth = 0; depth < 24; ++depth) ASSERT_EQ(chdir(level.c_str()), 0);
+  for (int depth = 0; depth < 24; ++depth) {
+    unlink("f");
+    ASSERT_EQ(chdir(".."), 0);
+    rmdir(level.c_str());
+  }
+}
+
+}  // namespace
