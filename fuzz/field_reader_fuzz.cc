@@ -57,12 +57,17 @@ int CapacityOf(std::uint8_t byte) {
   return byte >= 0xF0 ? 1024 : byte % 38 - 1;
 }
 
+// The work file's path, for its removal at exit.
+char work_file[] = "/tmp/dorvane-field-fuzz-XXXXXX";
+
+void RemoveWorkFile() { unlink(work_file); }
+
 std::string WorkFile() {
-  char name[] = "/tmp/dorvane-field-fuzz-XXXXXX";
-  const int fd = mkstemp(name);
+  const int fd = mkstemp(work_file);
   if (fd < 0) abort();
   close(fd);
-  return name;
+  std::atexit(RemoveWorkFile);
+  return work_file;
 }
 
 }  // namespace

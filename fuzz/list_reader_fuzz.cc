@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "verify/verifier.h"
@@ -33,9 +34,17 @@ void PutFile(const char* path, const void* bytes, std::size_t size) {
   std::fclose(out);
 }
 
+// The tree's path, for its removal at exit.
+char tree_root[] = "/tmp/dorvane-list-fuzz-XXXXXX";
+
+void RemoveTree() {
+  std::error_code ignored;
+  std::filesystem::remove_all(tree_root, ignored);
+}
+
 void MakeTree() {
-  char root[] = "/tmp/dorvane-list-fuzz-XXXXXX";
-  if (mkdtemp(root) == nullptr || chdir(root) != 0) abort();
+  if (mkdtemp(tree_root) == nullptr || chdir(tree_root) != 0) abort();
+  std::atexit(RemoveTree);
   if (mkdir("sub", 0700) != 0 || mkdir("sub/deeper", 0700) != 0) abort();
   PutFile("abc.txt", "abc", 3);
   PutFile("empty.bin", "", 0);
