@@ -1,6 +1,5 @@
 // Resource limits and output faults (POSIX only): a full disk, a file size
-// limit, too few file handles, and a file past 4 GiB.
-#include <fcntl.h>
+// limit and too few file handles.
 #include <unistd.h>
 
 #include <filesystem>
@@ -93,24 +92,6 @@ TEST(Limits, MoreFilesThanTheOpenFileLimitAllowsAtOnce) {
   const RunResult test = RunDorvaneLimited({"t", "../list.lst"}, RLIMIT_NOFILE, FewHandles);
   EXPECT_EQ(test.exit_code, 0);
   EXPECT_EQ(test.output, CleanTestOutput());
-}
-
-// 4 GiB of holes and then "abc". The digest was computed once with
-//   truncate -s 4294967296 f && printf abc >>f && md5sum f
-TEST(Limits, ASparseFilePastFourGiBHasItsFullSizeAndDigest) {
-  ScopedTempDir temp;
-  MakeDirectory("tree");
-  const std::uint64_t holes = std::uint64_t{1} << 32;
-  WriteTextFile("tree/big", "");
-  std::filesystem::resize_file("tree/big", holes);
-  const int fd = open("tree/big", O_WRONLY | O_APPEND);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(write(fd, "abc", 3), 3);
-  close(fd);
-  const RunResult run = RunDorvaneLimited({"c", "list.lst", "tree"}, -1, 0);
-  EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(ReadTextFile("list.lst").substr(ReadTextFile("list.lst").find("DIR:")),
-            "DIR:  \".\\\"\r\nFILE: 59EB8CC802C86D3EDA7E0D1912F6A9C3  4294967299  \"big\"\r\n");
 }
 
 }  // namespace

@@ -1,0 +1,90 @@
+// Files that change while they are hashed (POSIX only: on Windows the
+// hashing's share mode 0 keeps every other writer out meanwhile).
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "digest/hash_file.h"
+#include "faults/list_check.h"
+#include "test_util.h"
+
+namespace {
+
+void AppendBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::app);
+  out << bytes;
+}
+
+// Each row changes the file after the first chunk of three was hashed. A
+// file whose size changed while it was read has no one content to describe:
+// no digest comes out.
+TEST(ChangingFiles, HashFileGivesNoDigestForAFileChangingSizeWhileRead) {
+  ScopedTempDir temp;
+  const std::string original = PatternBytes(3 * HashChunkSize);
+  const struct {
+    const char* fault;
+    void (*change)();
+    int result;
+  } rows[] = {
+      {"unchanged", [] {}, 1},
+      {"grew while read", [] { AppendBytes("f", "tail"); }, 0},
+      {"shrank below what was read",
+       [] { std::filesystem::resize_file("f", HashChunkSize / 2); }, 0},
+      {"shrank above what was read",
+       [] { std::filesystem::resize_file("f", 2 * HashChunkSize - 5); }, 0},
+      {"emptied", [] { std::filesystem::resize_file("f", 0); }, 0},
+      // The same size with other bytes cannot be told by size; the digest
+      // then is that of the bytes as read.
+      {"rewritten in place, same size",
+       [] { WriteTextFile("f", std::string(3 * HashChunkSize, 'x')); }, 1},
+  };
+  for (const auto& row : rows) {
+    WriteTextFile("f", original);
+    HANDLE file = CreateFileA("f", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    unsigned char buffer[HashChunkSize];
+    FileHashState state;
+    BeginFileHash(file, &state);
+    ASSERT_EQ(HashNextChunk(file, buffer, &state), 1) << row.fault;
+    row.change();
+    while (HashNextChunk(file, buffer, &state)) {
+    }
+    char hex[HexDigestSize] = "garbage";
+    std::uint64_t size = 99;
+    EXPECT_EQ(FinishFileHash(file, &state, hex, &size), row.result) << row.fault;
+    CloseHandle(file);
+    // What was read: the first chunk before the change, the rest after it.
+    const std::string now = ReadTextFile("f");
+    const std::string read = original.substr(0, HashChunkSize) +
+                             (now.size() > HashChunkSize ? now.substr(HashChunkSize) : "");
+    EXPECT_EQ(hex, row.result ? HexDigestOf(read) : "") << row.fault;
+    EXPECT_EQ(size, row.result ? original.size() : 0u) << row.fault;
+  }
+}
+
+// A file that another program keeps appending to must not keep the hashing
+// going: reading stops at the first pass that sees the size changed.
+TEST(ChangingFiles, HashingStopsOnAFileThatKeepsGrowing) {
+  ScopedTempDir temp;
+  WriteTextFile("f", PatternBytes(2 * HashChunkSize));
+  HANDLE file = CreateFileA("f", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  unsigned char buffer[HashChunkSize];
+  FileHashState state;
+  BeginFileHash(file, &state);
+  int passes = 0;
+  for (; passes < 10 && HashNextChunk(file, buffer, &state); ++passes) {
+    AppendBytes("f", PatternBytes(HashChunkSize));
+  }
+  EXPECT_EQ(passes, 1);
+  char hex[HexDigestSize];
+  std::uint64_t size = 0;
+  EXPECT_EQ(FinishFileHash(file, &state, hex, &size), 0);
+  CloseHandle(file);
+}
+
+}  // namespace
