@@ -23,12 +23,13 @@ void BeginFileHash(HANDLE file, FileHashState* state) {
   state->start_size = QueryFileSize(file);
 }
 
-// The size is queried afresh before every read. A change ends the reading at
-// once: a file written while it is read has no one content to describe, and
-// one that keeps growing must not keep the hashing going.
+// The size is queried afresh before every read, so a file that grows while
+// it is read is read to its new end; a read that brings nothing (the file
+// shrank) ends the loop and leaves the decision to FinishFileHash. The growth
+// followed is bounded, so that a file that keeps growing ends the reading.
 int HashNextChunk(HANDLE file, unsigned char* buffer, FileHashState* state) {
-  const std::uint64_t size = QueryFileSize(file);
-  if (size != state->start_size || state->count >= size) return 0;
+  if (state->count == QueryFileSize(file)) return 0;
+  if (state->count >= 2 * state->start_size + HashGrowthAllowance) return 0;
   DWORD got = 0;
   if (!ReadFile(file, buffer, HashChunkSize, &got, nullptr) || got == 0) return 0;
   Md5Update(&state->context, buffer, got);
@@ -37,17 +38,13 @@ int HashNextChunk(HANDLE file, unsigned char* buffer, FileHashState* state) {
 }
 
 // The digest is taken only when the bytes hashed are exactly the file as it
-// stood throughout: position, count and the size now all meet the size at
-// the start.
+// now stands: the position and the count both meet its current size.
 int FinishFileHash(HANDLE file, FileHashState* state, char* hex_text,
                    std::uint64_t* hashed_size) {
   hex_text[0] = '\0';
   *hashed_size = 0;
   const std::uint64_t size = QueryFileSize(file);
-  if (size != state->start_size || QueryFilePosition(file) != size ||
-      state->count != size) {
-    return 0;
-  }
+  if (QueryFilePosition(file) != size || state->count != size) return 0;
   unsigned char digest[Md5DigestSize];
   Md5Final(digest, &state->context);
   DigestToHex(digest, hex_text);

@@ -8,15 +8,18 @@
 #include "platform/win32.h"
 
 constexpr unsigned HashChunkSize = 8192;
+constexpr std::uint64_t HashGrowthAllowance = 1 << 20;
 
 // Hashes the file at path (relative to the current directory, backslash
 // separators allowed), opened without sharing. Returns 1 with the hex digest
 // in hex_text (HexDigestSize chars), or 0 with hex_text empty when the file
-// cannot be opened or read to its end, or its size changed while it was read
-// (reading stops as soon as the size differs from the size at the start, so
-// a file that keeps growing cannot keep it reading). When hashed_size is
-// given it receives the size the digest covers (0 on failure); a caller that
-// took the size earlier, like the walk, must compare the two.
+// cannot be opened or read to its end, or it shrank below what was read. A
+// file that grows while it is read is read to its new end, but only up to
+// twice its size at the start plus HashGrowthAllowance bytes: one that keeps
+// growing past that fails, so it cannot keep the hashing going. When
+// hashed_size is given it receives the size the digest covers (0 on
+// failure); a caller that took the size earlier, like the walk, must
+// compare the two.
 int HashFile(const char* path, char* hex_text, std::uint64_t* hashed_size = nullptr);
 
 // The steps of HashFile on a file that is already open, for callers that
@@ -29,13 +32,13 @@ struct FileHashState {
 // Starts hashing the open file, whose position is at its start.
 void BeginFileHash(HANDLE file, FileHashState* state);
 // Reads and hashes the next chunk into buffer (HashChunkSize bytes). Returns
-// 1 while there is more to read; 0 when the count has met the size, when the
-// size differs from the start size, at the end of the file, or after a failed
-// read.
+// 1 while there is more to read; 0 when the count has met the file's size as
+// queried now, when the count has reached the growth limit, at the end of
+// the file, or after a failed read.
 int HashNextChunk(HANDLE file, unsigned char* buffer, FileHashState* state);
-// Returns 1 with the hex digest and *hashed_size when the whole file, and
-// nothing else, was hashed and its size never changed; 0 with hex_text empty
-// and *hashed_size 0 otherwise.
+// Returns 1 with the hex digest and *hashed_size when the whole file as it
+// now stands, and nothing else, was hashed; 0 with hex_text empty and
+// *hashed_size 0 otherwise.
 int FinishFileHash(HANDLE file, FileHashState* state, char* hex_text,
                    std::uint64_t* hashed_size);
 
