@@ -7,16 +7,16 @@
 #include "listing/list_format.h"
 #include "listing/walker.h"
 #include "platform/console.h"
+#include "platform/file64.h"
 
 namespace {
 
 // Moves to the end of the list for append. Returns true when the list does
 // not end with a line end, so that the new section must start on a new line.
 bool SeekAppendPosition(HANDLE list_file) {
-  DWORD high = 0;
-  const DWORD low = GetFileSize(list_file, &high);
   bool needs_line_end = false;
-  if ((low != 0 && low != INVALID_FILE_SIZE) || high != 0) {
+  const std::uint64_t size = QueryFileSize(list_file);
+  if (size != 0 && size != INVALID_FILE_SIZE) {
     LONG back_high = -1;
     char last = '\n';
     DWORD got = 0;

@@ -1,21 +1,7 @@
 // Whole-file hashing on top of the MD5 core.
 #include "digest/hash_file.h"
 
-namespace {
-
-std::uint64_t QueryFileSize(HANDLE file) {
-  DWORD high = 0;
-  const DWORD low = GetFileSize(file, &high);
-  return (static_cast<std::uint64_t>(high) << 32) | low;
-}
-
-std::uint64_t QueryFilePosition(HANDLE file) {
-  LONG high = 0;
-  const DWORD low = SetFilePointer(file, 0, &high, FILE_CURRENT);
-  return (static_cast<std::uint64_t>(static_cast<DWORD>(high)) << 32) | low;
-}
-
-}  // namespace
+#include "platform/file64.h"
 
 void BeginFileHash(HANDLE file, FileHashState* state) {
   Md5Init(&state->context);

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "platform/file64.h"
+
 namespace {
 
 bool IsControlByte(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
@@ -28,10 +30,8 @@ bool NextByte(ListReader* reader, unsigned char* byte) {
 }  // namespace
 
 void InitListReader(ListReader* reader, HANDLE file, DWORD read_size) {
-  LONG high = 0;
-  const DWORD low = SetFilePointer(file, 0, &high, FILE_CURRENT);
   reader->file = file;
-  reader->position = (static_cast<std::uint64_t>(static_cast<DWORD>(high)) << 32) | low;
+  reader->position = QueryFilePosition(file);
   reader->read_size = read_size < 1 ? 1 : read_size > ListReadBufferSize ? ListReadBufferSize : read_size;
   reader->begin = 0;
   reader->end = 0;

@@ -6,6 +6,7 @@
 #include "digest/hash_file.h"
 #include "listing/list_format.h"
 #include "platform/console.h"
+#include "platform/file64.h"
 
 namespace {
 
@@ -20,12 +21,6 @@ bool EqualsIgnoringCase(const char* a, const char* b) {
     if (x != y) return false;
   }
   return *a == *b;
-}
-
-std::uint64_t QueryListSize(HANDLE file) {
-  DWORD high = 0;
-  const DWORD low = GetFileSize(file, &high);
-  return (static_cast<std::uint64_t>(high) << 32) | low;
 }
 
 // Reads the rest of a FILE line into path behind the directory prefix and
@@ -69,7 +64,7 @@ int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity) {
   int whole = 1;
   // Runs only while the position is below the size, so a list that shrinks
   // or fails under the reader cannot keep it going.
-  while (!reader->failed && reader->position < QueryListSize(reader->file)) {
+  while (!reader->failed && reader->position < QueryFileSize(reader->file)) {
     const std::uint64_t start = reader->position;
     ReadField(reader, tag, TagCapacity);
     if (EqualsIgnoringCase(tag, RootTag)) {

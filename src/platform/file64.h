@@ -1,0 +1,22 @@
+// 64-bit file sizes and positions from the Windows file services' two
+// 32-bit words.
+#ifndef DORVANE_PLATFORM_FILE64_H_
+#define DORVANE_PLATFORM_FILE64_H_
+
+#include <cstdint>
+
+#include "platform/win32.h"
+
+inline std::uint64_t QueryFileSize(HANDLE file) {
+  DWORD high = 0;
+  const DWORD low = GetFileSize(file, &high);
+  return (static_cast<std::uint64_t>(high) << 32) | low;
+}
+
+inline std::uint64_t QueryFilePosition(HANDLE file) {
+  LONG high = 0;
+  const DWORD low = SetFilePointer(file, 0, &high, FILE_CURRENT);
+  return (static_cast<std::uint64_t>(static_cast<DWORD>(high)) << 32) | low;
+}
+
+#endif  // DORVANE_PLATFORM_FILE64_H_
