@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "digest/md5.h"
 #include "platform/win32.h"
 
 void WriteTextFile(const std::string& path, const std::string& content) {
@@ -44,4 +45,54 @@ std::string FullPathOf(const std::string& name) {
   char buffer[MAX_PATH];
   const DWORD length = GetFullPathNameA(name.c_str(), MAX_PATH, buffer, nullptr);
   return length > 0 && length < MAX_PATH ? std::string(buffer) : std::string();
+}
+
+std::string CleanTestOutput() { return Banner + Prompt; }
+
+std::string HexDigestOf(const std::string& bytes) {
+  Md5Context context;
+  Md5Init(&context);
+  Md5Update(&context, reinterpret_cast<const unsigned char*>(bytes.data()),
+            static_cast<std::uint32_t>(bytes.size()));
+  unsigned char digest[Md5DigestSize];
+  Md5Final(digest, &context);
+  char hex[HexDigestSize];
+  DigestToHex(digest, hex);
+  return hex;
+}
+
+HANDLE OpenHandle(const char* name, DWORD access, DWORD disposition) {
+  return CreateFileA(name, access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+HANDLE OpenForReading(const char* name) {
+  return OpenHandle(name, GENERIC_READ, OPEN_EXISTING);
+}
+
+std::uint64_t FilePosition(HANDLE file) {
+  LONG high = 0;
+  const DWORD low = SetFilePointer(file, 0, &high, FILE_CURRENT);
+  return (static_cast<std::uint64_t>(static_cast<DWORD>(high)) << 32) | low;
+}
+
+std::string ReadOnce(HANDLE file, DWORD count) {
+  std::string bytes(count, '\0');
+  DWORD got = 0;
+  EXPECT_TRUE(ReadFile(file, bytes.data(), count, &got, nullptr));
+  bytes.resize(got);
+  return bytes;
+}
+
+FoundEntries FindEntries(const char* pattern) {
+  FoundEntries found;
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA(pattern, &entry);
+  if (find == INVALID_HANDLE_VALUE) return found;
+  do {
+    const bool is_directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    (is_directory ? found.directories : found.files)
+        .insert(entry.cFileName + std::string(":") + std::to_string(entry.nFileSizeLow));
+  } while (FindNextFileA(find, &entry));
+  EXPECT_TRUE(FindClose(find));
+  return found;
 }

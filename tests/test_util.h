@@ -5,8 +5,23 @@
 #define DORVANE_TESTS_TEST_UTIL_H_
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "platform/win32.h"
+
+// What every run prints first, and last before its key wait.
+inline const std::string Banner = "Dorvane developers 2026 MD5 checksum generator\r\n\r\n";
+inline const std::string Prompt = "press any key to continue...\r\n";
+// The digest of "abc" as a FILE line holds it.
+inline const std::string Abc = "900150983CD24FB0D6963F7D28E17F72";
+
+// The program's output for a test that found no failures.
+std::string CleanTestOutput();
+
+// The uppercase hex MD5 digest of bytes, by the program's MD5 core.
+std::string HexDigestOf(const std::string& bytes);
 
 // A fresh directory that is made current for the life of the object; the
 // previous current directory is restored and the tree removed afterwards.
@@ -49,6 +64,22 @@ std::string PatternBytes(std::size_t count);
 // The absolute path GetFullPathNameA makes of name, as the ROOT line holds
 // it; empty when it fails.
 std::string FullPathOf(const std::string& name);
+
+// CreateFileA with share mode 0, as the program opens files.
+HANDLE OpenHandle(const char* name, DWORD access, DWORD disposition);
+HANDLE OpenForReading(const char* name);
+// The handle's position, both words.
+std::uint64_t FilePosition(HANDLE file);
+// Up to count bytes, read with one ReadFile call.
+std::string ReadOnce(HANDLE file, DWORD count);
+
+// What FindFirstFileA/FindNextFileA give for pattern, as "name:low size",
+// directories and other entries apart.
+struct FoundEntries {
+  std::set<std::string> directories;
+  std::set<std::string> files;
+};
+FoundEntries FindEntries(const char* pattern);
 
 struct RunResult {
   int exit_code;

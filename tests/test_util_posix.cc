@@ -1,7 +1,7 @@
-// Test helpers the POSIX way: mkdtemp, flock, and posix_spawn in a new
-// session.
+// Test helpers the POSIX way: mkdtemp, flock, and fork and exec in a new
+// session, optionally under a resource limit.
 #include <fcntl.h>
-#include <spawn.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,9 +10,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "posix/limited_run.h"
 #include "test_util.h"
-
-extern char** environ;
 
 ScopedTempDir::ScopedTempDir() {
   previous_ = std::filesystem::current_path().string();
@@ -46,8 +45,28 @@ HeldFile::~HeldFile() {
   if (holder_ >= 0) close(static_cast<int>(holder_));
 }
 
+namespace {
+
+// Only async-signal-safe calls between fork and exec.
+[[noreturn]] void RunChild(char** argv, int output, int resource, rlim_t limit,
+                           unsigned watchdog) {
+  setsid();
+  const int input = open("/dev/null", O_RDONLY);
+  if (input < 0 || dup2(input, 0) < 0 || dup2(output, 1) < 0) _exit(126);
+  if (resource >= 0) {
+    const rlimit value{limit, limit};
+    if (setrlimit(resource, &value) != 0) _exit(126);
+  }
+  signal(SIGXFSZ, SIG_IGN);
+  // A pending alarm survives exec.
+  if (watchdog > 0) alarm(watchdog);
+  execv(argv[0], argv);
+  _exit(127);
+}
+
 // In a new session the program has no controlling terminal.
-RunResult RunDorvane(const std::vector<std::string>& arguments) {
+RunResult Run(const std::vector<std::string>& arguments, int resource, rlim_t limit,
+              unsigned watchdog) {
   std::vector<std::string> args{DORVANE_BINARY};
   args.insert(args.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
@@ -55,19 +74,9 @@ RunResult RunDorvane(const std::vector<std::string>& arguments) {
   argv.push_back(nullptr);
 
   int pipe_fds[2];
-  if (pipe(pipe_fds) != 0) return {-1, ""};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", 0, 0);
-  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
-  posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-  pid_t child = 0;
-  const int spawned = posix_spawn(&child, argv[0], &actions, &attributes, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return {-1, ""};
+  const pid_t child = fork();
+  if (child == 0) RunChild(argv.data(), pipe_fds[1], resource, limit, watchdog);
   close(pipe_fds[1]);
   RunResult result{-1, ""};
   char buffer[4096];
@@ -76,8 +85,19 @@ RunResult RunDorvane(const std::vector<std::string>& arguments) {
   }
   close(pipe_fds[0]);
   int status = 0;
-  if (spawned == 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
     result.exit_code = WEXITSTATUS(status);
   }
   return result;
+}
+
+}  // namespace
+
+RunResult RunDorvane(const std::vector<std::string>& arguments) {
+  return Run(arguments, -1, 0, 0);
+}
+
+RunResult RunDorvaneLimited(const std::vector<std::string>& arguments,
+                            int resource, rlim_t limit) {
+  return Run(arguments, resource, limit, WatchdogSeconds);
 }

@@ -9,11 +9,9 @@
 
 namespace {
 
-const std::string Banner = "Dorvane developers 2026 MD5 checksum generator\r\n\r\n";
 const std::string Usage =
     "Syntax:\r\n    Dorvane <command> FileName StartDir\r\n\r\n"
     "command:\r\n    c - create\r\n    a - append\r\n    t - test\r\n\r\n";
-const std::string Prompt = "press any key to continue...\r\n";
 
 // The example tree: data/empty.bin and data/sub/abc.txt.
 void MakeExampleTree() {

@@ -10,7 +10,8 @@
 
 namespace {
 
-// Feeds data in pieces of the given sizes (cycled), then finishes.
+// Feeds data in pieces of the given sizes (cycled), then finishes;
+// HexDigestOf feeds it in one call.
 std::string DigestInPieces(const std::string& data, std::initializer_list<std::uint32_t> pieces) {
   Md5Context context;
   Md5Init(&context);
@@ -31,10 +32,6 @@ std::string DigestInPieces(const std::string& data, std::initializer_list<std::u
   return hex;
 }
 
-std::string Digest(const std::string& data) {
-  return DigestInPieces(data, {static_cast<std::uint32_t>(data.size())});
-}
-
 TEST(Md5, Rfc1321Suite) {
   const struct {
     const char* input;
@@ -51,13 +48,13 @@ TEST(Md5, Rfc1321Suite) {
        "1234567890123456789012345678901234567890",
        "57EDF4A22BE3C955AC49DA2E2107B67A"},
   };
-  for (const auto& row : rows) EXPECT_EQ(Digest(row.input), row.hex) << row.input;
+  for (const auto& row : rows) EXPECT_EQ(HexDigestOf(row.input), row.hex) << row.input;
 }
 
 TEST(Md5, PaddingAndChunkBoundaries) {
   for (const PatternVector& row : PatternVectors) {
     const std::string data = PatternBytes(row.length);
-    EXPECT_EQ(Digest(data), row.hex) << row.length;
+    EXPECT_EQ(HexDigestOf(data), row.hex) << row.length;
     EXPECT_EQ(DigestInPieces(data, {1}), row.hex) << "byte by byte, " << row.length;
     EXPECT_EQ(DigestInPieces(data, {0, 7, 64, 0, 63, 130}), row.hex) << "mixed, " << row.length;
   }
@@ -65,18 +62,10 @@ TEST(Md5, PaddingAndChunkBoundaries) {
 
 TEST(Md5, EverySplitPointGivesTheSameDigest) {
   const std::string data = PatternBytes(200);
-  const std::string whole = Digest(data);
-  const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
-  for (std::uint32_t split = 0; split <= data.size(); ++split) {
-    Md5Context context;
-    Md5Init(&context);
-    Md5Update(&context, bytes, split);
-    Md5Update(&context, bytes + split, static_cast<std::uint32_t>(data.size()) - split);
-    unsigned char digest[Md5DigestSize];
-    Md5Final(digest, &context);
-    char hex[HexDigestSize];
-    DigestToHex(digest, hex);
-    EXPECT_EQ(whole, hex) << split;
+  const std::string whole = HexDigestOf(data);
+  const auto size = static_cast<std::uint32_t>(data.size());
+  for (std::uint32_t split = 0; split <= size; ++split) {
+    EXPECT_EQ(DigestInPieces(data, {split, size - split}), whole) << split;
   }
 }
 

@@ -17,11 +17,6 @@
 
 namespace {
 
-HANDLE OpenForList(const char* name) {
-  return CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
 // The size in a FILE line comes from the listing, the digest from reading a
 // moment later: a file whose size changed in between is left out.
 TEST(ChangingFiles, AFileChangedOrDeletedSinceListingIsLeftOut) {
@@ -41,7 +36,7 @@ TEST(ChangingFiles, AFileChangedOrDeletedSinceListingIsLeftOut) {
     std::filesystem::remove("f");
     if (row.content != nullptr) WriteTextFile("f", row.content);
     std::filesystem::remove("list.lst");
-    HANDLE list = OpenForList("list.lst");
+    HANDLE list = OpenHandle("list.lst", GENERIC_WRITE, OPEN_ALWAYS);
     WIN32_FIND_DATAA entry{};
     entry.dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
     entry.nFileSizeLow = row.listed_size;
@@ -56,7 +51,7 @@ TEST(ChangingFiles, AFileChangedOrDeletedSinceListingIsLeftOut) {
 
 TEST(ChangingFiles, ADirectoryRemovedBeforeItIsWalkedKeepsOnlyItsDirLine) {
   ScopedTempDir temp;
-  HANDLE list = OpenForList("list.lst");
+  HANDLE list = OpenHandle("list.lst", GENERIC_WRITE, OPEN_ALWAYS);
   char path[PathBufferSize] = ".\\gone";
   EXPECT_EQ(WalkDirectory(path, list), 1);
   CloseHandle(list);

@@ -3,8 +3,6 @@
 
 #include <cstddef>
 
-#include "digest/md5.h"
-
 namespace {
 
 bool HasControlByte(const std::string& text) {
@@ -106,20 +104,4 @@ std::vector<ListedFile> ListedFiles(const std::string& text) {
     }
   }
   return files;
-}
-
-std::string CleanTestOutput() {
-  return "Dorvane developers 2026 MD5 checksum generator\r\n\r\npress any key to continue...\r\n";
-}
-
-std::string HexDigestOf(const std::string& bytes) {
-  Md5Context context;
-  Md5Init(&context);
-  Md5Update(&context, reinterpret_cast<const unsigned char*>(bytes.data()),
-            static_cast<std::uint32_t>(bytes.size()));
-  unsigned char digest[Md5DigestSize];
-  Md5Final(digest, &context);
-  char hex[HexDigestSize];
-  DigestToHex(digest, hex);
-  return hex;
 }

@@ -23,10 +23,4 @@ std::string ListFault(const std::string& text);
 // The FILE lines of a well-formed list, in order.
 std::vector<ListedFile> ListedFiles(const std::string& text);
 
-// The uppercase hex MD5 digest of bytes, by the program's MD5 core.
-std::string HexDigestOf(const std::string& bytes);
-
-// The program's output for a test that found no failures.
-std::string CleanTestOutput();
-
 #endif  // DORVANE_TESTS_FAULTS_LIST_CHECK_H_

@@ -12,11 +12,6 @@
 namespace {
 
 // A handle opened for reading refuses every write, on any platform.
-HANDLE OpenReadOnly(const char* name) {
-  return CreateFileA(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
 TEST(WriteFailures, ListingReportsAFailedWriteAndRestoresTheDirectory) {
   ScopedTempDir temp;
   MakeDirectory("tree/sub");
@@ -26,7 +21,7 @@ TEST(WriteFailures, ListingReportsAFailedWriteAndRestoresTheDirectory) {
   WriteTextFile("list.lst", old_list);
   const std::filesystem::path start = std::filesystem::current_path();
   for (RunMode mode : {ModeCreate, ModeAppend}) {
-    HANDLE list = OpenReadOnly("list.lst");
+    HANDLE list = OpenForReading("list.lst");
     ASSERT_NE(list, INVALID_HANDLE_VALUE);
     EXPECT_EQ(RunListing(mode, list, "tree"), 0) << mode;
     CloseHandle(list);
@@ -40,7 +35,7 @@ TEST(WriteFailures, TheWalkReportsAFailedWrite) {
   MakeDirectory("tree/sub");
   WriteTextFile("tree/sub/b", "abc");
   WriteTextFile("list.lst", "");
-  HANDLE list = OpenReadOnly("list.lst");
+  HANDLE list = OpenForReading("list.lst");
   char path[PathBufferSize] = "tree";
   EXPECT_EQ(WalkDirectory(path, list), 0);
   EXPECT_EQ(ListDirectoryFiles("tree\\sub", list), 0);

@@ -16,8 +16,7 @@ namespace {
 
 // Walks "." of the current directory into list_name and returns the text.
 std::string WalkCurrentDirectory(const char* list_name = "../walk.lst") {
-  HANDLE list = CreateFileA(list_name, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE list = OpenHandle(list_name, GENERIC_WRITE, OPEN_ALWAYS);
   EXPECT_NE(list, INVALID_HANDLE_VALUE);
   char path[PathBufferSize] = ".";
   WalkDirectory(path, list);

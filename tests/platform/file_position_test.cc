@@ -12,26 +12,6 @@
 
 namespace {
 
-HANDLE OpenForReading(const char* name) {
-  return CreateFileA(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-std::uint64_t Position(HANDLE file) {
-  LONG high = 0;
-  const DWORD low = SetFilePointer(file, 0, &high, FILE_CURRENT);
-  return (static_cast<std::uint64_t>(static_cast<DWORD>(high)) << 32) | low;
-}
-
-// Reads up to count bytes with one ReadFile call.
-std::string Read(HANDLE file, DWORD count) {
-  std::string bytes(count, '\0');
-  DWORD got = 0;
-  EXPECT_TRUE(ReadFile(file, bytes.data(), count, &got, nullptr));
-  bytes.resize(got);
-  return bytes;
-}
-
 TEST(Win32FilePosition, ReadsOfEverySizeGiveTheFileAndExactPositions) {
   ScopedTempDir temp;
   const std::string content = PatternBytes(300001);
@@ -42,16 +22,16 @@ TEST(Win32FilePosition, ReadsOfEverySizeGiveTheFileAndExactPositions) {
   const DWORD sizes[] = {8192, 1, 100000, 7, 131072, 8192, 200000};
   std::uint64_t expected = 0;
   for (const DWORD size : sizes) {
-    const std::string part = Read(file, size);
+    const std::string part = ReadOnce(file, size);
     const std::uint64_t want = std::min<std::uint64_t>(size, content.size() - expected);
     ASSERT_EQ(part.size(), want) << "at " << expected;
     EXPECT_EQ(part, content.substr(expected, want)) << "at " << expected;
     expected += want;
-    EXPECT_EQ(Position(file), expected);
+    EXPECT_EQ(FilePosition(file), expected);
   }
   EXPECT_EQ(expected, content.size());
-  EXPECT_EQ(Read(file, 8192), "");
-  EXPECT_EQ(Position(file), content.size());
+  EXPECT_EQ(ReadOnce(file, 8192), "");
+  EXPECT_EQ(FilePosition(file), content.size());
   CloseHandle(file);
 }
 
@@ -61,24 +41,24 @@ TEST(Win32FilePosition, MovesLandWhereDirectReadsWould) {
   WriteTextFile("f", content);
   HANDLE file = OpenForReading("f");
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(Read(file, 8192), content.substr(0, 8192));
+  EXPECT_EQ(ReadOnce(file, 8192), content.substr(0, 8192));
   // Back inside the bytes already read ahead, forward past them, from the
   // end, and beyond the end.
   EXPECT_EQ(SetFilePointer(file, -5000, nullptr, FILE_CURRENT), 3192u);
-  EXPECT_EQ(Read(file, 8192), content.substr(3192, 8192));
+  EXPECT_EQ(ReadOnce(file, 8192), content.substr(3192, 8192));
   EXPECT_EQ(SetFilePointer(file, 200001, nullptr, FILE_BEGIN), 200001u);
-  EXPECT_EQ(Read(file, 8192), content.substr(200001, 8192));
+  EXPECT_EQ(ReadOnce(file, 8192), content.substr(200001, 8192));
   EXPECT_EQ(SetFilePointer(file, -10, nullptr, FILE_END), 299990u);
-  EXPECT_EQ(Read(file, 8192), content.substr(299990));
+  EXPECT_EQ(ReadOnce(file, 8192), content.substr(299990));
   EXPECT_EQ(SetFilePointer(file, 5, nullptr, FILE_END), 300005u);
-  EXPECT_EQ(Read(file, 8192), "");
+  EXPECT_EQ(ReadOnce(file, 8192), "");
   // A move before the start fails and leaves the position as it was.
   EXPECT_EQ(SetFilePointer(file, -1, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
-  EXPECT_EQ(Position(file), 300005u);
+  EXPECT_EQ(FilePosition(file), 300005u);
   LONG high = 1;  // 4 GiB + 3, as the two words of a 64-bit distance
   EXPECT_EQ(SetFilePointer(file, 3, &high, FILE_BEGIN), 3u);
   EXPECT_EQ(high, 1);
-  EXPECT_EQ(Read(file, 10), "");
+  EXPECT_EQ(ReadOnce(file, 10), "");
   CloseHandle(file);
 }
 

@@ -13,30 +13,26 @@
 
 namespace {
 
-HANDLE Open(const char* name, DWORD access, DWORD disposition) {
-  return CreateFileA(name, access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
 TEST(Win32Files, ShareModeZeroKeepsAWriterAlone) {
   ScopedTempDir temp;
   WriteTextFile("f", "abc");
-  HANDLE reader = Open("f", GENERIC_READ, OPEN_EXISTING);
+  HANDLE reader = OpenHandle("f", GENERIC_READ, OPEN_EXISTING);
   ASSERT_NE(reader, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(Open("f", GENERIC_WRITE, OPEN_ALWAYS), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenHandle("f", GENERIC_WRITE, OPEN_ALWAYS), INVALID_HANDLE_VALUE);
   CloseHandle(reader);
-  HANDLE writer = Open("f", GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
+  HANDLE writer = OpenHandle("f", GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
   ASSERT_NE(writer, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(Open("f", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(Open("f", GENERIC_WRITE, OPEN_ALWAYS), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenHandle("f", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenHandle("f", GENERIC_WRITE, OPEN_ALWAYS), INVALID_HANDLE_VALUE);
   CloseHandle(writer);
-  reader = Open("f", GENERIC_READ, OPEN_EXISTING);
+  reader = OpenHandle("f", GENERIC_READ, OPEN_EXISTING);
   EXPECT_NE(reader, INVALID_HANDLE_VALUE);
   CloseHandle(reader);
 }
 
 TEST(Win32Files, ReadWriteSeekAndCut) {
   ScopedTempDir temp;
-  HANDLE file = Open("f", GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
+  HANDLE file = OpenHandle("f", GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   DWORD done = 0;
   ASSERT_TRUE(WriteFile(file, "hello world", 11, &done, nullptr));
@@ -63,7 +59,7 @@ TEST(Win32Files, ReadWriteSeekAndCut) {
 // sparse where the file system allows).
 TEST(Win32Files, SizesAndPositionsPastFourGiB) {
   ScopedTempDir temp;
-  HANDLE file = Open("big", GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
+  HANDLE file = OpenHandle("big", GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   LONG high = 1;
   EXPECT_EQ(SetFilePointer(file, 2, &high, FILE_BEGIN), 2u);
@@ -90,11 +86,11 @@ TEST(Win32Files, SizesAndPositionsPastFourGiB) {
 TEST(Win32Files, OpensFilesButNotDirectories) {
   ScopedTempDir temp;
   MakeDirectory("dir");
-  EXPECT_EQ(Open("dir", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(Open("dir", GENERIC_WRITE, OPEN_ALWAYS), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(Open("missing", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenHandle("dir", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenHandle("dir", GENERIC_WRITE, OPEN_ALWAYS), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenHandle("missing", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
   EXPECT_FALSE(std::filesystem::exists("missing"));
-  HANDLE created = Open(".\\dir\\new", GENERIC_WRITE, OPEN_ALWAYS);
+  HANDLE created = OpenHandle(".\\dir\\new", GENERIC_WRITE, OPEN_ALWAYS);
   EXPECT_NE(created, INVALID_HANDLE_VALUE);
   CloseHandle(created);
   EXPECT_TRUE(std::filesystem::exists("dir/new"));
@@ -105,17 +101,10 @@ TEST(Win32Find, ListsEveryEntryWithTheDots) {
   MakeDirectory("d/sub");
   WriteTextFile("d/.dot", "12345");
   WriteTextFile("d/noext", "");
+  const FoundEntries found = FindEntries(".\\d\\*.*");
+  EXPECT_EQ(found.directories, (std::set<std::string>{".:0", "..:0", "sub:0"}));
+  EXPECT_EQ(found.files, (std::set<std::string>{".dot:5", "noext:0"}));
   WIN32_FIND_DATAA entry;
-  HANDLE find = FindFirstFileA(".\\d\\*.*", &entry);
-  ASSERT_NE(find, INVALID_HANDLE_VALUE);
-  std::set<std::string> directories, files;
-  do {
-    const bool is_directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    (is_directory ? directories : files).insert(entry.cFileName + std::string(":") + std::to_string(entry.nFileSizeLow));
-  } while (FindNextFileA(find, &entry));
-  EXPECT_TRUE(FindClose(find));
-  EXPECT_EQ(directories, (std::set<std::string>{".:0", "..:0", "sub:0"}));
-  EXPECT_EQ(files, (std::set<std::string>{".dot:5", "noext:0"}));
   EXPECT_EQ(FindFirstFileA("missing\\*.*", &entry), INVALID_HANDLE_VALUE);
 }
 

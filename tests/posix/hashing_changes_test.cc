@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "digest/hash_file.h"
-#include "faults/list_check.h"
 #include "test_util.h"
 
 namespace {
@@ -43,8 +42,7 @@ TEST(ChangingFiles, HashFileGivesADigestOnlyOfTheWholeFileAsItNowStands) {
   };
   for (const auto& row : rows) {
     WriteTextFile("f", original);
-    HANDLE file = CreateFileA("f", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = OpenForReading("f");
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     unsigned char buffer[HashChunkSize];
     FileHashState state;
@@ -73,8 +71,7 @@ TEST(ChangingFiles, HashingStopsOnAFileThatKeepsGrowing) {
   ScopedTempDir temp;
   const std::uint64_t start = 2 * HashChunkSize;
   WriteTextFile("f", PatternBytes(start));
-  HANDLE file = CreateFileA("f", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = OpenForReading("f");
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   unsigned char buffer[HashChunkSize];
   FileHashState state;

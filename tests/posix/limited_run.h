@@ -1,4 +1,5 @@
-// Running the built program under resource limits (POSIX only).
+// Running the built program under resource limits (POSIX only); made in
+// test_util_posix.cc beside RunDorvane.
 #ifndef DORVANE_TESTS_POSIX_LIMITED_RUN_H_
 #define DORVANE_TESTS_POSIX_LIMITED_RUN_H_
 

@@ -13,9 +13,6 @@
 
 namespace {
 
-const std::string Banner = "Dorvane developers 2026 MD5 checksum generator\r\n\r\n";
-const std::string Prompt = "press any key to continue...\r\n";
-
 // count files of 3 bytes in each of tree, tree/a and tree/a/b.
 void MakeWideTree(int count) {
   MakeDirectory("tree/a/b");

@@ -6,15 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -24,31 +21,10 @@
 
 namespace {
 
-HANDLE OpenForReading(const char* name) {
-  return CreateFileA(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-std::uint64_t Position(HANDLE file) {
-  LONG high = 0;
-  const DWORD low = SetFilePointer(file, 0, &high, FILE_CURRENT);
-  return (static_cast<std::uint64_t>(static_cast<DWORD>(high)) << 32) | low;
-}
-
-// Reads up to count bytes with one ReadFile call.
-std::string Read(HANDLE file, DWORD count) {
-  std::string bytes(count, '\0');
-  DWORD got = 0;
-  EXPECT_TRUE(ReadFile(file, bytes.data(), count, &got, nullptr));
-  bytes.resize(got);
-  return bytes;
-}
-
 // Reads in chunks of chunk bytes until a read returns nothing.
 std::string ReadToEnd(HANDLE file, DWORD chunk) {
   std::string all;
-  for (std::string part = Read(file, chunk); !part.empty();
-       part = Read(file, chunk)) {
+  for (std::string part = ReadOnce(file, chunk); !part.empty(); part = ReadOnce(file, chunk)) {
     all += part;
   }
   return all;
@@ -76,24 +52,24 @@ TEST(Win32ReadAhead, AFileCutOrRewrittenBehindTheHandleIsReadAnew) {
   WriteTextFile("cut", content);
   HANDLE file = OpenForReading("cut");
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(Read(file, 8192), content.substr(0, 8192));
+  EXPECT_EQ(ReadOnce(file, 8192), content.substr(0, 8192));
   ASSERT_EQ(truncate("cut", 10000), 0);
   // The size is asked again after a read, and the bytes read ahead past
   // the new end are not handed out.
   EXPECT_EQ(GetFileSize(file, nullptr), 10000u);
   EXPECT_EQ(ReadToEnd(file, 8192), content.substr(8192, 10000 - 8192));
-  EXPECT_EQ(Position(file), 10000u);
+  EXPECT_EQ(FilePosition(file), 10000u);
   CloseHandle(file);
 
   WriteTextFile("same_size", content);
   BackdateTimes("same_size");
   file = OpenForReading("same_size");
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(Read(file, 8192), content.substr(0, 8192));
+  EXPECT_EQ(ReadOnce(file, 8192), content.substr(0, 8192));
   Rewrite("same_size", 8192, std::string(100, 'X'));
   EXPECT_EQ(GetFileSize(file, nullptr), 300000u);
-  EXPECT_EQ(Read(file, 100), std::string(100, 'X'));
-  EXPECT_EQ(Read(file, 8192), content.substr(8292, 8192));
+  EXPECT_EQ(ReadOnce(file, 100), std::string(100, 'X'));
+  EXPECT_EQ(ReadOnce(file, 8192), content.substr(8292, 8192));
   CloseHandle(file);
 }
 
@@ -104,16 +80,16 @@ TEST(Win32ReadAhead, AFileThatGrowsAfterAShortReadIsReadOn) {
   WriteTextFile("f", content.substr(0, 20000));
   HANDLE file = OpenForReading("f");
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(Read(file, 8192), content.substr(0, 8192));
+  EXPECT_EQ(ReadOnce(file, 8192), content.substr(0, 8192));
   Rewrite("f", 20000, content.substr(20000));
   EXPECT_EQ(GetFileSize(file, nullptr), 30000u);
   EXPECT_EQ(ReadToEnd(file, 8192), content.substr(8192));
-  EXPECT_EQ(Position(file), 30000u);
+  EXPECT_EQ(FilePosition(file), 30000u);
 
   // Also when the growth comes after the end was read, with no size asked.
   Rewrite("f", 30000, "tail");
-  EXPECT_EQ(Read(file, 8192), "tail");
-  EXPECT_EQ(Position(file), 30004u);
+  EXPECT_EQ(ReadOnce(file, 8192), "tail");
+  EXPECT_EQ(FilePosition(file), 30004u);
   CloseHandle(file);
 }
 
@@ -167,18 +143,6 @@ bool HashWhileChanging(const char* name, std::uint64_t size,
   return read_by_change + 2 * 131072 < size;
 }
 
-std::string DigestOf(const std::string& bytes) {
-  Md5Context context;
-  Md5Init(&context);
-  Md5Update(&context, reinterpret_cast<const unsigned char*>(bytes.data()),
-            static_cast<std::uint32_t>(bytes.size()));
-  unsigned char digest[Md5DigestSize];
-  Md5Final(digest, &context);
-  char text[HexDigestSize];
-  DigestToHex(digest, text);
-  return text;
-}
-
 constexpr std::uint64_t ChangingFileSize = 64u << 20;
 
 TEST(HashFileWhileChanging, AFileCutBelowTheReadPositionFails) {
@@ -207,43 +171,7 @@ TEST(HashFileWhileChanging, AFileThatGrowsIsReadToItsNewEnd) {
     GTEST_SKIP() << "the file was read to its end before it could grow";
   }
   EXPECT_EQ(result, 1);
-  EXPECT_EQ(hex, DigestOf(content));
-}
-
-TEST(Win32FindPosix, LimitToDirectoriesGivesEveryRealDirectory) {
-  ScopedTempDir temp;
-  MakeDirectory("d/sub");
-  MakeDirectory("d/other");
-  WriteTextFile("d/file", "12345");
-  ASSERT_EQ(symlink("sub", "d/dirlink"), 0);
-  ASSERT_EQ(mkfifo("d/fifo", 0600), 0);
-  WIN32_FIND_DATAA entry;
-  HANDLE find = FindFirstFileExA(".\\d\\*.*", FindExInfoStandard, &entry,
-                                 FindExSearchLimitToDirectories, nullptr, 0);
-  ASSERT_NE(find, INVALID_HANDLE_VALUE);
-  std::vector<std::string> directories;
-  do {
-    // Whatever else comes must say it is no directory.
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      directories.push_back(entry.cFileName);
-    }
-  } while (FindNextFileA(find, &entry));
-  EXPECT_TRUE(FindClose(find));
-  std::sort(directories.begin(), directories.end());
-  EXPECT_EQ(directories, (std::vector<std::string>{".", "..", "other", "sub"}));
-
-  // Name matching gives every entry, as FindFirstFileA does.
-  find = FindFirstFileExA(".\\d\\*.*", FindExInfoStandard, &entry,
-                          FindExSearchNameMatch, nullptr, 0);
-  ASSERT_NE(find, INVALID_HANDLE_VALUE);
-  int count = 0;
-  do ++count; while (FindNextFileA(find, &entry));
-  FindClose(find);
-  EXPECT_EQ(count, 7);
-  // Searches the layer does not provide are refused.
-  EXPECT_EQ(FindFirstFileExA(".\\d\\*.*", FindExInfoStandard, &entry,
-                             FindExSearchLimitToDirectories, nullptr, 1),
-            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(hex, HexDigestOf(content));
 }
 
 }  // namespace

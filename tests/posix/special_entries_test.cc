@@ -1,5 +1,9 @@
-// Entries that are no regular files, in a tree or named in a list (POSIX
-// only): nothing blocks, nothing loops, none is listed.
+// Entries that are no regular files, in a tree, named in a list or handed
+// to the Windows services (POSIX only): FIFOs, sockets, symbolic links,
+// devices and shared locks. Nothing blocks, nothing loops, none is listed;
+// a link to a file is followed.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -10,18 +14,21 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "digest/hash_file.h"
 #include "faults/list_check.h"
 #include "posix/limited_run.h"
 #include "test_util.h"
 
 namespace {
 
-const std::string Banner = "Dorvane developers 2026 MD5 checksum generator\r\n\r\n";
-const std::string Prompt = "press any key to continue...\r\n";
-const std::string Abc = "900150983CD24FB0D6963F7D28E17F72";
+std::string Hash(const char* path) {
+  char hex[HexDigestSize] = "garbage";
+  return HashFile(path, hex) ? hex : "failed:" + std::string(hex);
+}
 
 void MakeSocket(const char* path) {
   const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
@@ -34,16 +41,69 @@ void MakeSocket(const char* path) {
   close(fd);
 }
 
-std::set<std::string> ListedPaths(const std::string& list) {
-  std::set<std::string> paths;
-  for (const ListedFile& file : ListedFiles(list)) paths.insert(file.directory + file.name);
-  return paths;
+// Each FILE line as path, digest and size.
+std::set<std::string> ListedEntries(const std::string& list) {
+  std::set<std::string> entries;
+  for (const ListedFile& file : ListedFiles(list)) {
+    entries.insert(file.directory + file.name + " " + file.digest + " " +
+                   std::to_string(file.size));
+  }
+  return entries;
+}
+
+// The DIR lines in order.
+std::vector<std::string> DirLines(const std::string& list) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; (at = list.find("DIR:  ", at)) != std::string::npos;) {
+    const std::size_t end = list.find("\r\n", at);
+    lines.push_back(list.substr(at, end - at));
+    at = end;
+  }
+  return lines;
 }
 
 // Device nodes need root and a file system that allows them.
 bool MakeDevices() {
   return mknod("tree/zero-device", S_IFCHR | 0666, makedev(1, 5)) == 0 &&
          mknod("tree/null-device", S_IFCHR | 0666, makedev(1, 3)) == 0;
+}
+
+TEST(SpecialEntries, HashFollowsLinksToFilesAndNeverBlocks) {
+  ScopedTempDir dir;
+  MakeDirectory("sub");
+  WriteTextFile("sub/abc.txt", "abc");
+  ASSERT_EQ(symlink("sub/abc.txt", "link"), 0);
+  ASSERT_EQ(mkfifo("fifo", 0600), 0);
+  ASSERT_EQ(symlink("nowhere", "broken"), 0);
+  EXPECT_EQ(Hash("link"), Abc);
+  for (const char* path : {"fifo", "broken", "/dev/null"}) {
+    EXPECT_EQ(Hash(path), "failed:") << path;
+  }
+}
+
+// A shared holder, such as another run hashing the same file, is no bar.
+TEST(SpecialEntries, ASharedFlockDoesNotStopHashing) {
+  ScopedTempDir dir;
+  WriteTextFile("held", "abc");
+  const int holder = open("held", O_RDONLY);
+  ASSERT_EQ(flock(holder, LOCK_SH), 0);
+  EXPECT_EQ(Hash("held"), Abc);
+  close(holder);
+}
+
+TEST(SpecialEntries, FindShowsLinksByWhatTheyNameAndHidesBackslashNames) {
+  ScopedTempDir temp;
+  MakeDirectory("d/sub");
+  WriteTextFile("d/.dot", "12345");
+  WriteTextFile("d/back\\slash", "");
+  ASSERT_EQ(symlink("sub", "d/dirlink"), 0);
+  ASSERT_EQ(symlink(".dot", "d/filelink"), 0);
+  ASSERT_EQ(mkfifo("d/fifo", 0600), 0);
+  const FoundEntries found = FindEntries(".\\d\\*.*");
+  EXPECT_EQ(found.directories, (std::set<std::string>{".:0", "..:0", "sub:0"}));
+  EXPECT_EQ(found.files, (std::set<std::string>{".dot:5", "dirlink:0", "filelink:5", "fifo:0"}));
+  EXPECT_EQ(OpenForReading("d\\fifo"),
+            INVALID_HANDLE_VALUE);
 }
 
 TEST(SpecialEntries, ATreeOfFifosSocketsLinksAndDevicesIsListedWithoutBlocking) {
@@ -62,13 +122,18 @@ TEST(SpecialEntries, ATreeOfFifosSocketsLinksAndDevicesIsListedWithoutBlocking) 
   ASSERT_EQ(symlink("nowhere", "tree/broken"), 0);
   ASSERT_EQ(symlink("/dev/zero", "tree/zero-link"), 0);
   ASSERT_EQ(symlink("fifo", "tree/fifo-link"), 0);
+  ASSERT_EQ(symlink("sub/f", "tree/filelink"), 0);
   const bool devices = getuid() == 0 && MakeDevices();
 
   const RunResult create = RunDorvaneLimited({"c", "list.lst", "tree"}, -1, 0);
   EXPECT_EQ(create.exit_code, 0);
   const std::string list = ReadTextFile("list.lst");
   EXPECT_EQ(ListFault(list), "");
-  EXPECT_EQ(ListedPaths(list), (std::set<std::string>{".\\ok", ".\\sub\\f"}));
+  // A link to a file is listed as the file; no link to a directory is entered.
+  EXPECT_EQ(ListedEntries(list), (std::set<std::string>{".\\filelink " + Abc + " 3",
+                                                        ".\\ok " + Abc + " 3",
+                                                        ".\\sub\\f " + Abc + " 3"}));
+  EXPECT_EQ(DirLines(list), (std::vector<std::string>{"DIR:  \".\\\"", "DIR:  \".\\sub\\\""}));
   ASSERT_EQ(chdir("tree"), 0);
   const RunResult test = RunDorvaneLimited({"t", "../list.lst"}, -1, 0);
   EXPECT_EQ(test.output, CleanTestOutput());

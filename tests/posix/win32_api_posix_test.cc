@@ -1,8 +1,14 @@
-// The POSIX layer where it differs from Windows: readers share a file, and
-// full paths are POSIX paths made from the text alone.
+// The POSIX layer where it differs from Windows: readers share a file,
+// full paths are POSIX paths made from the text alone, and a search for
+// directories gives only real ones.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -11,17 +17,13 @@
 
 namespace {
 
-HANDLE Open(const char* name, DWORD access, DWORD disposition) {
-  return CreateFileA(name, access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
 // A shared flock: two runs of the test command may read one list.
 TEST(Win32FilesPosix, ShareModeZeroLetsReadersShare) {
   ScopedTempDir temp;
   WriteTextFile("f", "abc");
-  HANDLE reader = Open("f", GENERIC_READ, OPEN_EXISTING);
+  HANDLE reader = OpenHandle("f", GENERIC_READ, OPEN_EXISTING);
   ASSERT_NE(reader, INVALID_HANDLE_VALUE);
-  HANDLE second_reader = Open("f", GENERIC_READ, OPEN_EXISTING);
+  HANDLE second_reader = OpenHandle("f", GENERIC_READ, OPEN_EXISTING);
   EXPECT_NE(second_reader, INVALID_HANDLE_VALUE);
   CloseHandle(reader);
   CloseHandle(second_reader);
@@ -53,6 +55,42 @@ TEST(Win32ShellPosix, PathAddBackslashRefusesToFillTheLastByte) {
   path[MAX_PATH - 1] = '\0';
   EXPECT_EQ(PathAddBackslashA(path), nullptr);
   EXPECT_EQ(std::strlen(path), MAX_PATH - 1u);
+}
+
+TEST(Win32FindPosix, LimitToDirectoriesGivesEveryRealDirectory) {
+  ScopedTempDir temp;
+  MakeDirectory("d/sub");
+  MakeDirectory("d/other");
+  WriteTextFile("d/file", "12345");
+  ASSERT_EQ(symlink("sub", "d/dirlink"), 0);
+  ASSERT_EQ(mkfifo("d/fifo", 0600), 0);
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileExA(".\\d\\*.*", FindExInfoStandard, &entry,
+                                 FindExSearchLimitToDirectories, nullptr, 0);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  std::vector<std::string> directories;
+  do {
+    // Whatever else comes must say it is no directory.
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      directories.push_back(entry.cFileName);
+    }
+  } while (FindNextFileA(find, &entry));
+  EXPECT_TRUE(FindClose(find));
+  std::sort(directories.begin(), directories.end());
+  EXPECT_EQ(directories, (std::vector<std::string>{".", "..", "other", "sub"}));
+
+  // Name matching gives every entry, as FindFirstFileA does.
+  find = FindFirstFileExA(".\\d\\*.*", FindExInfoStandard, &entry,
+                          FindExSearchNameMatch, nullptr, 0);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  int count = 0;
+  do ++count; while (FindNextFileA(find, &entry));
+  FindClose(find);
+  EXPECT_EQ(count, 7);
+  // Searches the layer does not provide are refused.
+  EXPECT_EQ(FindFirstFileExA(".\\d\\*.*", FindExInfoStandard, &entry,
+                             FindExSearchLimitToDirectories, nullptr, 1),
+            INVALID_HANDLE_VALUE);
 }
 
 }  // namespace

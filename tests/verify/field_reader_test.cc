@@ -16,8 +16,7 @@ class ListFile {
  public:
   ListFile(const std::string& text, DWORD read_size) {
     WriteTextFile("list.txt", text);
-    file_ = CreateFileA("list.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    file_ = OpenForReading("list.txt");
     InitListReader(&reader_, file_, read_size);
   }
   ~ListFile() { CloseHandle(file_); }
@@ -71,8 +70,7 @@ TEST(ReadField, BufferedReadingMatchesByteByByteReading) {
   for (int i = 0; i < 200000; ++i) text += alphabet[random() % (sizeof alphabet - 1)];
   ListFile buffered(text, 4096);
   WriteTextFile("copy.txt", text);
-  HANDLE copy = CreateFileA("copy.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE copy = OpenForReading("copy.txt");
   ListReader single;
   InitListReader(&single, copy, 1);
   char a[1100], b[1100];
@@ -90,8 +88,7 @@ TEST(ReadField, AFailedReadEndsTheFieldAndIsKept) {
   ScopedTempDir temp;
   WriteTextFile("list.txt", "FILE: x");
   // Open for writing only: every read fails.
-  HANDLE file = CreateFileA("list.txt", GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = OpenHandle("list.txt", GENERIC_WRITE, OPEN_ALWAYS);
   ListReader reader;
   InitListReader(&reader, file, ListReadBufferSize);
   char field[16];

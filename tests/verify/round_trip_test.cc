@@ -8,9 +8,6 @@
 
 namespace {
 
-const std::string Banner = "Dorvane developers 2026 MD5 checksum generator\r\n\r\n";
-const std::string Prompt = "press any key to continue...\r\n";
-
 TEST(RoundTrip, ReportsExactlyTheChangedDeletedAndLockedFiles) {
   ScopedTempDir temp;
   MakeDirectory("tree/sub/deeper");

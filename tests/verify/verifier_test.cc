@@ -1,6 +1,7 @@
 #include "verify/verifier.h"
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,30 +11,35 @@
 
 namespace {
 
-const std::string Abc = "900150983CD24FB0D6963F7D28E17F72";
 const std::string Wrong = "00000000000000000000000000000000";
 
 struct Verified {
   int result;
   bool failed;
   std::vector<std::string> failures;
+  std::uint64_t position;  // where the reader stopped
 };
 
 // Verifies a list holding text from the current directory.
-Verified Verify(const std::string& text, std::size_t capacity = FailureListSize,
-                const char* list_name = "list.lst") {
-  WriteTextFile(list_name, text);
-  HANDLE file = CreateFileA(list_name, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ListReader reader;
-  InitListReader(&reader, file, ListReadBufferSize);
+Verified Verify(const std::string& text, std::size_t capacity = FailureListSize) {
+  WriteTextFile("list.lst", text);
+  HANDLE file = OpenForReading("list.lst");
+  auto reader = std::make_unique<ListReader>();
+  InitListReader(reader.get(), file, ListReadBufferSize);
   std::vector<char> failure_list(capacity, '#');
-  Verified verified{VerifyList(&reader, failure_list.data(), capacity), reader.failed, {}};
+  Verified verified{VerifyList(reader.get(), failure_list.data(), capacity), reader->failed, {},
+                    reader->position};
   CloseHandle(file);
   for (const char* entry = failure_list.data(); *entry != '\0'; entry += std::strlen(entry) + 1) {
     verified.failures.push_back(entry);
   }
   return verified;
+}
+
+// A list that cannot be read: open for writing only, every read fails.
+HANDLE UnreadableList() {
+  WriteTextFile("w.lst", "DIR:  \".\\\"\r\nFILE: " + Abc + "  3  \"gone\"\r\n");
+  return OpenHandle("w.lst", GENERIC_WRITE, OPEN_ALWAYS);
 }
 
 // A tree of files holding "abc": a.txt, data, sub/b.txt.
@@ -50,6 +56,7 @@ class VerifyListTest : public ::testing::Test {
 
 TEST_F(VerifyListTest, HandMadeLists) {
   const std::string absolute = FullPathOf("sub\\");
+  const std::string dir = "DIR:  \".\\\"\r\n";
   const struct {
     const char* name;
     std::string list;
@@ -91,12 +98,64 @@ TEST_F(VerifyListTest, HandMadeLists) {
        "DIR:  \".\\\"\r\nFILE: " + Abc + "  3  \"list.lst\"\r\n", {".\\list.lst"}},
       {"a digest field with spaces around it",
        "DIR:  \".\\\"\r\nFILE:  " + Abc.substr(0, 31) + "  3  \"a.txt\"\r\n", {".\\a.txt"}},
+      // Damaged lines fail their file and nothing else.
+      {"digest with a non-hex character",
+       dir + "FILE: 900150983CD24FB0D6963F7D28E17F7Z  3  \"a.txt\"\r\n", {".\\a.txt"}},
+      {"digest one digit short",
+       dir + "FILE: 900150983CD24FB0D6963F7D28E17F7  3  \"a.txt\"\r\n", {".\\a.txt"}},
+      {"digest one digit long: the extra digit joins the size",
+       dir + "FILE: " + Abc + "2  3  \"a.txt\"\r\n", {}},
+      {"digest missing", dir + "FILE: \"a.txt\"\r\n", {".\\"}},
+      {"size field missing", dir + "FILE: " + Abc + "  \"a.txt\"\r\n", {}},
+      {"size field not a number", dir + "FILE: " + Abc + "  3x  \"a.txt\"\r\n",
+       {".\\x  \"a.txt\""}},
+      {"size field negative", dir + "FILE: " + Abc + "  -3  \"a.txt\"\r\n", {".\\-3  \"a.txt\""}},
+      {"size field wrong: sizes are not verified", dir + "FILE: " + Abc + "  999  \"a.txt\"\r\n", {}},
+      {"last line cut inside the digest", dir + "FILE: 9001509", {".\\"}},
+      {"last line cut inside the name", dir + "FILE: " + Abc + "  3  \"a.t", {".\\a.t"}},
+      {"closing quote missing", dir + "FILE: " + Abc + "  3  \"a.txt\r\n", {}},
+      {"cr only line ends", "DIR:  \".\\\"\rFILE: " + Abc + "  3  \"a.txt\"\r", {}},
+      {"mixed line ends", "DIR:  \".\\\"\nFILE: " + Abc + "  3  \"a.txt\"\r\n\n\r\r\n", {}},
+      {"nul bytes between lines", dir + std::string(5, '\0') + "FILE: " + Abc + "  3  \"a.txt\"\r\n", {}},
+      {"nul byte inside a name", dir + "FILE: " + Abc + "  3  \"a." + std::string(1, '\0') + "txt\"\r\n",
+       {".\\a."}},
+      {"the same file twice", dir + "FILE: " + Abc + "  3  \"a.txt\"\r\nFILE: " + Abc + "  3  \"a.txt\"\r\n", {}},
+      {"path climbing out of the directory",
+       "DIR:  \".\\..\\..\\no-such-dir\\\"\r\nFILE: " + Abc + "  3  \"a.txt\"\r\n",
+       {".\\..\\..\\no-such-dir\\a.txt"}},
+      {"an extra space after the tag shifts the digest",
+       dir + "FILE:  " + Abc + "  3  \"a.txt\"\r\n", {".\\a.txt"}},
+      {"a name that is only spaces", dir + "FILE: " + Abc + "  3  \"   \"\r\n", {".\\   "}},
   };
   for (const auto& row : rows) {
     const Verified verified = Verify(row.list);
     EXPECT_EQ(verified.result, 1) << row.name;
     EXPECT_FALSE(verified.failed) << row.name;
     EXPECT_EQ(verified.failures, row.failures) << row.name;
+    EXPECT_EQ(verified.position, row.list.size()) << row.name;
+  }
+}
+
+// No line structure at all: the reader must still end, exactly at the end.
+TEST_F(VerifyListTest, GarbageListsAreReadToTheirEnd) {
+  std::string random(1 << 18, '\0');
+  unsigned state = 12345;
+  for (char& byte : random) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<char>(state >> 16);
+  }
+  const std::string rows[] = {
+      std::string(1 << 18, 'x'),                       // one line of 256 KiB
+      std::string(1 << 18, '\n'),                      // only line ends
+      std::string(1 << 16, '\0'),                      // only NULs
+      "FILE: " + std::string(1 << 16, '"'),            // endless quotes
+      std::string(5000, ' ') + "FILE: " + Abc + "  3  \"a.txt\"",
+      random,
+  };
+  for (const std::string& list : rows) {
+    const Verified verified = Verify(list);
+    EXPECT_FALSE(verified.failed) << list.substr(0, 40);
+    EXPECT_EQ(verified.position, list.size()) << list.substr(0, 40);
   }
 }
 
@@ -139,9 +198,7 @@ TEST_F(VerifyListTest, EmptyListAndReadFailure) {
 
   // Reading a list opened for writing only fails at once: the loop ends and
   // the failure is kept for the report.
-  WriteTextFile("w.lst", "DIR:  \".\\\"\r\nFILE: " + Abc + "  3  \"gone\"\r\n");
-  HANDLE file = CreateFileA("w.lst", GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = UnreadableList();
   ListReader reader;
   InitListReader(&reader, file, ListReadBufferSize);
   char failure_list[64];
@@ -154,9 +211,7 @@ TEST_F(VerifyListTest, EmptyListAndReadFailure) {
 // The test command's report of a list it cannot read; main turns the 0 into
 // exit code 1.
 TEST_F(VerifyListTest, TheTestCommandReportsAReadError) {
-  WriteTextFile("w.lst", "DIR:  \".\\\"\r\nFILE: " + Abc + "  3  \"gone\"\r\n");
-  HANDLE file = CreateFileA("w.lst", GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = UnreadableList();
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   testing::internal::CaptureStdout();
   const int result = RunTest(file);

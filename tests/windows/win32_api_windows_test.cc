@@ -10,17 +10,13 @@
 
 namespace {
 
-HANDLE Open(const char* name, DWORD access) {
-  return CreateFileA(name, access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
 // Two runs of the test command cannot read one list at the same time here.
 TEST(Win32FilesWindows, ShareModeZeroRefusesEvenASecondReader) {
   ScopedTempDir temp;
   WriteTextFile("f", "abc");
-  HANDLE reader = Open("f", GENERIC_READ);
+  HANDLE reader = OpenHandle("f", GENERIC_READ, OPEN_EXISTING);
   ASSERT_NE(reader, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(Open("f", GENERIC_READ), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenHandle("f", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   // Not even an open that would share everything gets in.
   HANDLE sharing = CreateFileA("f", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
