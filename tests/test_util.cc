@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "digest/hash_file.h"
 #include "digest/md5.h"
 #include "platform/win32.h"
 
@@ -59,6 +60,13 @@ std::string HexDigestOf(const std::string& bytes) {
   char hex[HexDigestSize];
   DigestToHex(digest, hex);
   return hex;
+}
+
+std::string HashText(const char* path) {
+  char hex[HexDigestSize] = "garbage";
+  const int result = HashFile(path, hex);
+  if (result == 1) return hex;
+  return (result == 0 ? "failed:" : "result " + std::to_string(result) + ":") + std::string(hex);
 }
 
 HANDLE OpenHandle(const char* name, DWORD access, DWORD disposition) {

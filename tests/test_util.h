@@ -65,6 +65,10 @@ std::string PatternBytes(std::size_t count);
 // it; empty when it fails.
 std::string FullPathOf(const std::string& name);
 
+// HashFile's digest of path; on failure "failed:" and the text it left
+// (which must be empty).
+std::string HashText(const char* path);
+
 // CreateFileA with share mode 0, as the program opens files.
 HANDLE OpenHandle(const char* name, DWORD access, DWORD disposition);
 HANDLE OpenForReading(const char* name);

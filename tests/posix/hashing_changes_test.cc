@@ -1,8 +1,16 @@
-// Files that change while they are hashed (POSIX only: on Windows the
-// hashing's share mode 0 keeps every other writer out meanwhile).
+// Files that change while they are hashed, a chunk at a time and by another
+// thread during HashFile (POSIX only: on Windows the hashing's share mode 0
+// keeps every other writer out meanwhile).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -86,6 +94,87 @@ TEST(ChangingFiles, HashingStopsOnAFileThatKeepsGrowing) {
   std::uint64_t size = 0;
   EXPECT_EQ(FinishFileHash(file, &state, hex, &size), 0);
   CloseHandle(file);
+}
+
+// Bytes the process has read, from /proc/self/io, less what this reader
+// read there itself.
+class ReadCounter {
+ public:
+  ReadCounter() : fd_(open("/proc/self/io", O_RDONLY)) {}
+  ~ReadCounter() { if (fd_ >= 0) close(fd_); }
+  bool ok() const { return fd_ >= 0; }
+  std::uint64_t Count() {
+    char text[512];
+    const ssize_t got = pread(fd_, text, sizeof text - 1, 0);
+    if (got <= 0) return 0;
+    own_ += static_cast<std::uint64_t>(got);
+    text[got] = '\0';
+    unsigned long long count = 0;
+    if (std::sscanf(text, "rchar: %llu", &count) != 1) return 0;
+    return count - own_;
+  }
+
+ private:
+  int fd_;
+  std::uint64_t own_ = 0;
+};
+
+// Hashes a large file while another thread changes it once HashFile has
+// read a few chunks. Returns false when that could not be arranged before
+// the last part of the file was read (then the outcome proves nothing).
+bool HashWhileChanging(const char* name, std::uint64_t size,
+                       const std::function<void()>& change, int* result,
+                       std::string* hex) {
+  ReadCounter counter;
+  if (!counter.ok()) return false;
+  const std::uint64_t before = counter.Count();
+  std::atomic<bool> done{false};
+  std::atomic<std::uint64_t> read_by_change{size};
+  std::thread changer([&] {
+    while (!done && counter.Count() < before + 4 * HashChunkSize) {
+    }
+    if (done) return;
+    change();
+    // Read after the change, so this overstates what HashFile had read.
+    read_by_change = counter.Count() - before;
+  });
+  char text[HexDigestSize];
+  *result = HashFile(name, text);
+  done = true;
+  changer.join();
+  *hex = text;
+  return read_by_change + 2 * 131072 < size;
+}
+
+constexpr std::uint64_t ChangingFileSize = 64u << 20;
+
+TEST(HashFileWhileChanging, AFileCutBelowTheReadPositionFails) {
+  ScopedTempDir temp;
+  WriteTextFile("f", PatternBytes(ChangingFileSize));
+  int result = -1;
+  std::string hex;
+  if (!HashWhileChanging("f", ChangingFileSize,
+                         [] { ASSERT_EQ(truncate("f", 0), 0); }, &result, &hex)) {
+    GTEST_SKIP() << "the file was read to its end before it could be cut";
+  }
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(hex, "");
+}
+
+TEST(HashFileWhileChanging, AFileThatGrowsIsReadToItsNewEnd) {
+  ScopedTempDir temp;
+  const std::string content = PatternBytes(ChangingFileSize + 5000);
+  WriteTextFile("f", content.substr(0, ChangingFileSize));
+  int result = -1;
+  std::string hex;
+  const std::string tail = content.substr(ChangingFileSize);
+  if (!HashWhileChanging("f", ChangingFileSize,
+                         [&tail] { AppendBytes("f", tail); },
+                         &result, &hex)) {
+    GTEST_SKIP() << "the file was read to its end before it could grow";
+  }
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(hex, HexDigestOf(content));
 }
 
 }  // namespace

@@ -18,17 +18,11 @@
 
 #include <gtest/gtest.h>
 
-#include "digest/hash_file.h"
 #include "faults/list_check.h"
 #include "posix/limited_run.h"
 #include "test_util.h"
 
 namespace {
-
-std::string Hash(const char* path) {
-  char hex[HexDigestSize] = "garbage";
-  return HashFile(path, hex) ? hex : "failed:" + std::string(hex);
-}
 
 void MakeSocket(const char* path) {
   const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
@@ -75,9 +69,9 @@ TEST(SpecialEntries, HashFollowsLinksToFilesAndNeverBlocks) {
   ASSERT_EQ(symlink("sub/abc.txt", "link"), 0);
   ASSERT_EQ(mkfifo("fifo", 0600), 0);
   ASSERT_EQ(symlink("nowhere", "broken"), 0);
-  EXPECT_EQ(Hash("link"), Abc);
+  EXPECT_EQ(HashText("link"), Abc);
   for (const char* path : {"fifo", "broken", "/dev/null"}) {
-    EXPECT_EQ(Hash(path), "failed:") << path;
+    EXPECT_EQ(HashText(path), "failed:") << path;
   }
 }
 
@@ -87,7 +81,7 @@ TEST(SpecialEntries, ASharedFlockDoesNotStopHashing) {
   WriteTextFile("held", "abc");
   const int holder = open("held", O_RDONLY);
   ASSERT_EQ(flock(holder, LOCK_SH), 0);
-  EXPECT_EQ(Hash("held"), Abc);
+  EXPECT_EQ(HashText("held"), Abc);
   close(holder);
 }
 
