@@ -159,7 +159,8 @@ TEST(SpecialEntries, AListNamingDevicesFifosAndDirectoriesReportsThemAndEnds) {
   EXPECT_EQ(run.output, expected + Prompt);
 }
 
-// Only regular files are opened as lists.
+// Only regular files are opened as lists (a directory as the list:
+// Driver.OpenFailuresExitWithOne, on every platform).
 TEST(SpecialEntries, ListFilesThatAreNoRegularFilesCannotBeOpened) {
   ScopedTempDir temp;
   MakeDirectory("tree");
@@ -170,9 +171,8 @@ TEST(SpecialEntries, ListFilesThatAreNoRegularFilesCannotBeOpened) {
     const char* message;
   } rows[] = {
       {"t", "/dev/zero", "cannot open file"}, {"t", "/dev/null", "cannot open file"},
-      {"t", "fifo", "cannot open file"},      {"t", "tree", "cannot open file"},
-      {"c", "fifo", "cannot create file"},    {"a", "/dev/null", "cannot create file"},
-      {"c", "tree", "cannot create file"},
+      {"t", "fifo", "cannot open file"},      {"c", "fifo", "cannot create file"},
+      {"a", "/dev/null", "cannot create file"},
   };
   for (const auto& row : rows) {
     const RunResult run = RunDorvaneLimited({row.command, row.list, "tree"}, -1, 0);
