@@ -62,7 +62,7 @@ bool MakeDevices() {
          mknod("tree/null-device", S_IFCHR | 0666, makedev(1, 3)) == 0;
 }
 
-TEST(SpecialEntries, HashFollowsLinksToFilesAndNeverBlocks) {
+TEST(UnusualEntries, HashFollowsLinksToFilesAndNeverBlocks) {
   ScopedTempDir dir;
   MakeDirectory("sub");
   WriteTextFile("sub/abc.txt", "abc");
@@ -76,7 +76,7 @@ TEST(SpecialEntries, HashFollowsLinksToFilesAndNeverBlocks) {
 }
 
 // A shared holder, such as another run hashing the same file, is no bar.
-TEST(SpecialEntries, ASharedFlockDoesNotStopHashing) {
+TEST(UnusualEntries, ASharedFlockDoesNotStopHashing) {
   ScopedTempDir dir;
   WriteTextFile("held", "abc");
   const int holder = open("held", O_RDONLY);
@@ -85,7 +85,7 @@ TEST(SpecialEntries, ASharedFlockDoesNotStopHashing) {
   close(holder);
 }
 
-TEST(SpecialEntries, FindShowsLinksByWhatTheyNameAndHidesBackslashNames) {
+TEST(UnusualEntries, FindShowsLinksByWhatTheyNameAndHidesBackslashNames) {
   ScopedTempDir temp;
   MakeDirectory("d/sub");
   WriteTextFile("d/.dot", "12345");
@@ -100,7 +100,7 @@ TEST(SpecialEntries, FindShowsLinksByWhatTheyNameAndHidesBackslashNames) {
             INVALID_HANDLE_VALUE);
 }
 
-TEST(SpecialEntries, ATreeOfFifosSocketsLinksAndDevicesIsListedWithoutBlocking) {
+TEST(UnusualEntries, ATreeOfFifosSocketsLinksAndDevicesIsListedWithoutBlocking) {
   ScopedTempDir temp;
   MakeDirectory("tree/sub");
   WriteTextFile("tree/ok", "abc");
@@ -136,7 +136,7 @@ TEST(SpecialEntries, ATreeOfFifosSocketsLinksAndDevicesIsListedWithoutBlocking) 
 
 // A hand-made list may name anything: each entry that is no regular file
 // fails and is reported, and the run ends.
-TEST(SpecialEntries, AListNamingDevicesFifosAndDirectoriesReportsThemAndEnds) {
+TEST(UnusualEntries, AListNamingDevicesFifosAndDirectoriesReportsThemAndEnds) {
   ScopedTempDir temp;
   MakeDirectory("dir");
   ASSERT_EQ(mkfifo("fifo", 0600), 0);
@@ -161,7 +161,7 @@ TEST(SpecialEntries, AListNamingDevicesFifosAndDirectoriesReportsThemAndEnds) {
 
 // Only regular files are opened as lists (a directory as the list:
 // Driver.OpenFailuresExitWithOne, on every platform).
-TEST(SpecialEntries, ListFilesThatAreNoRegularFilesCannotBeOpened) {
+TEST(UnusualEntries, ListFilesThatAreNoRegularFilesCannotBeOpened) {
   ScopedTempDir temp;
   MakeDirectory("tree");
   ASSERT_EQ(mkfifo("fifo", 0600), 0);
@@ -183,7 +183,7 @@ TEST(SpecialEntries, ListFilesThatAreNoRegularFilesCannotBeOpened) {
 
 // "CONIN$" is the terminal only for the key wait; for lists and hashing it
 // is an ordinary file name.
-TEST(SpecialEntries, AFileNamedConinIsAnOrdinaryFile) {
+TEST(UnusualEntries, AFileNamedConinIsAnOrdinaryFile) {
   ScopedTempDir temp;
   MakeDirectory("tree");
   WriteTextFile("CONIN$", "abc");
