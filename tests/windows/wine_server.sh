@@ -8,6 +8,11 @@
 # they live as long as the server, and a test that started them would keep
 # its output open until the end of the run.
 set -eu
+usage() {
+  echo "usage: $0 start|stop WINE-LOADER" >&2
+  exit 2
+}
+[ $# -eq 2 ] || usage
 server=$(dirname "$2")/wineserver
 case $1 in
 start)
@@ -22,7 +27,6 @@ stop)
   "$server" -k </dev/null >/dev/null 2>&1 || true
   ;;
 *)
-  echo "usage: $0 start|stop WINE-LOADER" >&2
-  exit 2
+  usage
   ;;
 esac
