@@ -47,11 +47,13 @@ HANDLE OpenNul() {
                      &inherit, OPEN_EXISTING, 0, nullptr);
 }
 
+// A pipe ends when ReadFile fails (the writer is gone); a read of no
+// bytes is only a write of no bytes.
 std::string ReadAll(HANDLE pipe) {
   std::string output;
   char buffer[4096];
   DWORD got = 0;
-  while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+  while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr)) {
     output.append(buffer, got);
   }
   return output;

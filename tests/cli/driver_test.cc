@@ -103,6 +103,7 @@ TEST(Driver, InvalidOrMissingStartDirWritesNothing) {
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.output, Banner + "invalid directory: missing\r\n" + Prompt);
     run = RunDorvane({mode, "list.txt", "plain"});
+    EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.output, Banner + "invalid directory: plain\r\n" + Prompt);
     run = RunDorvane({mode, "list.txt"});
     EXPECT_EQ(run.exit_code, 0);
