@@ -1,5 +1,4 @@
-// The command driver: modes, the list file, and the console at the end of
-// every run.
+// The command driver: modes, the list file, and the usage text.
 #ifndef DORVANE_CLI_DRIVER_H_
 #define DORVANE_CLI_DRIVER_H_
 
@@ -24,9 +23,5 @@ int RunListing(RunMode mode, HANDLE list_file, const char* start_dir);
 
 // Prints the usage text and waits for a key.
 void PrintUsage();
-
-// Waits for one key press at the console, without echo; returns at once
-// when there is no console input.
-void WaitForKey();
 
 #endif  // DORVANE_CLI_DRIVER_H_

@@ -1,4 +1,5 @@
-// Console output shared by every platform.
+// The console services every platform provides: output, and the key wait
+// that ends every run.
 #ifndef DORVANE_PLATFORM_CONSOLE_H_
 #define DORVANE_PLATFORM_CONSOLE_H_
 
@@ -10,5 +11,11 @@ int ConsolePrint(const char* format, ...)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
+
+// Waits for one key press at the console, without echo, and puts the
+// console's input mode back afterwards. Returns at once when the program has
+// no console input of its own: none at all, or (POSIX) a terminal on which
+// it is not in the foreground, as a background job.
+void WaitForKey();
 
 #endif  // DORVANE_PLATFORM_CONSOLE_H_

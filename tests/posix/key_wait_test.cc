@@ -1,6 +1,8 @@
 // The closing key wait, on a pseudo-terminal.
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -9,26 +11,41 @@
 
 #include <gtest/gtest.h>
 
+#include "faults/list_check.h"
 #include "test_util.h"
 
 namespace {
 
+constexpr tcflag_t CookedFlags = ECHO | ICANON | ISIG;
+
+// Runs the program, then reports its exit code and the rest of the line
+// left in the terminal, which the test ends with "\n" once it has looked at
+// the terminal's mode.
+constexpr char ThenReadWhatIsLeft[] =
+    R"("$0" t list.txt; echo "exit=$?"; IFS= read -r left; printf 'left=[%s]\n' "$left")";
+
 struct PtyRun {
+  ~PtyRun() { close(master); }
   pid_t child = -1;
   int master = -1;
   std::string output;
 };
 
-// Starts the program on a new pseudo-terminal; input is written to it
-// before the program runs when typed_ahead is given.
-PtyRun StartOnTerminal(const std::string& typed_ahead) {
+// Starts "dorvane t list.txt" on a new pseudo-terminal, through the shell
+// command above when through_shell; typed_ahead is written to the terminal
+// before the program runs.
+PtyRun StartOnTerminal(const std::string& typed_ahead, bool through_shell) {
   PtyRun run;
   run.child = forkpty(&run.master, nullptr, nullptr, nullptr);
   if (run.child == 0) {
     // Wait until the parent has typed ahead, then run.
     char go;
     if (read(STDIN_FILENO, &go, 1) != 1) _exit(99);
-    execl(DORVANE_BINARY, DORVANE_BINARY, "t", "list.txt", static_cast<char*>(nullptr));
+    if (through_shell) {
+      execl("/bin/sh", "sh", "-c", ThenReadWhatIsLeft, DORVANE_BINARY, static_cast<char*>(nullptr));
+    } else {
+      execl(DORVANE_BINARY, DORVANE_BINARY, "t", "list.txt", static_cast<char*>(nullptr));
+    }
     _exit(98);
   }
   // Output as the program writes it, without the terminal's CR insertion.
@@ -55,40 +72,112 @@ bool ReadUntil(PtyRun* run, const std::string& text, int timeout_ms) {
   return true;
 }
 
+tcflag_t CookedFlagsOf(int terminal) {
+  termios settings;
+  return tcgetattr(terminal, &settings) == 0 ? settings.c_lflag & CookedFlags : 0xFFFF;
+}
+
+// True once the program has set the terminal raw for its wait.
+bool AwaitRawMode(int terminal) {
+  for (int i = 0; i < 500 && CookedFlagsOf(terminal) != 0; ++i) usleep(10000);
+  return CookedFlagsOf(terminal) == 0;
+}
+
+// Waits for the child; its exit code, or 1000 + the signal that ended it.
 int Finish(PtyRun* run) {
   int status = 0;
   waitpid(run->child, &status, 0);
-  close(run->master);
+  if (WIFSIGNALED(status)) return 1000 + WTERMSIG(status);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(WaitForKey, WaitsForOneKeyAndTakesAnArrowKeyAsOne) {
-  ScopedTempDir temp;
-  WriteTextFile("list.txt", "");
-  PtyRun run = StartOnTerminal("");
-  ASSERT_TRUE(ReadUntil(&run, "press any key to continue...", 5000));
-  // Nothing typed yet: the program is still waiting.
-  EXPECT_FALSE(ReadUntil(&run, "continue...\r\n", 300));
-  int status = 0;
-  EXPECT_EQ(waitpid(run.child, &status, WNOHANG), 0);
-  termios during;
-  ASSERT_EQ(tcgetattr(run.master, &during), 0);
-  EXPECT_EQ(during.c_lflag & (ECHO | ICANON | ISIG), 0u);
-
-  ASSERT_EQ(write(run.master, "\x1b[A", 3), 3);
-  EXPECT_TRUE(ReadUntil(&run, "continue...\r\n", 5000));
-  termios after;
-  ASSERT_EQ(tcgetattr(run.master, &after), 0);
-  EXPECT_EQ(Finish(&run), 0);
-  EXPECT_EQ(after.c_lflag & (ECHO | ICANON | ISIG), static_cast<tcflag_t>(ECHO | ICANON | ISIG));
+// Until the key the program waits with the terminal raw; one key press, of
+// however many bytes, ends the wait and is taken whole, and the mode comes
+// back. Keys typed ahead end the wait at once, and only one is taken.
+TEST(WaitForKey, OneKeyPressEndsTheWaitAndIsTakenWhole) {
+  const struct {
+    const char* name;
+    const char* typed_ahead;
+    const char* key;
+    const char* left;
+  } rows[] = {
+      {"arrow key", "", "\x1b[A", ""},
+      {"function key, SS3 form", "", "\x1bOP", ""},
+      {"editing key with a number", "", "\x1b[15~", ""},
+      {"Escape alone", "", "\x1b", ""},
+      {"Ctrl+C", "", "\x03", ""},
+      {"two-byte character", "", "\xc3\xa9", ""},
+      {"three-byte character", "", "\xe2\x82\xac", ""},
+      {"typed ahead", "kz", "", "z"},
+      {"arrow key typed ahead", "\x1b[Bz", "", "z"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScopedTempDir temp;
+    WriteTextFile("list.txt", "");
+    PtyRun run = StartOnTerminal(row.typed_ahead, true);
+    ASSERT_TRUE(ReadUntil(&run, "press any key to continue...", 5000)) << run.output;
+    if (row.typed_ahead[0] == '\0') {
+      ASSERT_TRUE(AwaitRawMode(run.master));
+      EXPECT_FALSE(ReadUntil(&run, "continue...\r\n", 300));
+      const std::string key = row.key;
+      ASSERT_EQ(write(run.master, key.data(), key.size()), static_cast<ssize_t>(key.size()));
+    }
+    EXPECT_TRUE(ReadUntil(&run, "continue...\r\nexit=0\n", 5000)) << run.output;
+    EXPECT_EQ(CookedFlagsOf(run.master), CookedFlags);
+    ASSERT_EQ(write(run.master, "\n", 1), 1);
+    EXPECT_TRUE(ReadUntil(&run, "left=[" + std::string(row.left) + "]\n", 5000)) << run.output;
+    EXPECT_EQ(Finish(&run), 0);
+  }
 }
 
-TEST(WaitForKey, AKeyTypedAheadEndsTheWait) {
+// A signal that ends the program during the wait ends it as the signal
+// would, and leaves the terminal as the program found it.
+TEST(WaitForKey, ASignalDuringTheWaitLeavesTheTerminalAsItWas) {
+  for (int signal_number : {SIGTERM, SIGHUP, SIGINT, SIGALRM, SIGUSR1}) {
+    SCOPED_TRACE(strsignal(signal_number));
+    ScopedTempDir temp;
+    WriteTextFile("list.txt", "");
+    PtyRun run = StartOnTerminal("", false);
+    ASSERT_TRUE(AwaitRawMode(run.master)) << run.output;
+    ASSERT_EQ(kill(run.child, signal_number), 0);
+    EXPECT_EQ(Finish(&run), 1000 + signal_number);
+    EXPECT_EQ(CookedFlagsOf(run.master), CookedFlags);
+  }
+}
+
+// Started as "dorvane c l.txt dir &" in an interactive shell, the program
+// is a background job, not at the console: it ends without waiting instead
+// of being stopped by the terminal. script gives the shell a terminal.
+TEST(WaitForKey, ABackgroundJobOfAnInteractiveShellEndsWithoutWaiting) {
   ScopedTempDir temp;
-  WriteTextFile("list.txt", "");
-  PtyRun run = StartOnTerminal("k");
-  EXPECT_TRUE(ReadUntil(&run, "continue...\r\n", 5000)) << run.output;
-  EXPECT_EQ(Finish(&run), 0);
+  MakeDirectory("dir");
+  WriteTextFile("dir/f", "abc");
+  const std::string command =
+      std::string(R"(sh -ic '"$0" c l.txt dir & wait $!; echo "exit=$?"' )") + DORVANE_BINARY;
+  int output[2];
+  ASSERT_EQ(pipe(output), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    const int nothing = open("/dev/null", O_RDONLY);
+    if (nothing < 0 || dup2(nothing, 0) < 0 || dup2(output[1], 1) < 0) _exit(126);
+    setenv("SHELL", "/bin/sh", 1);
+    unsetenv("ENV");
+    execlp("timeout", "timeout", "60", "script", "-qec", command.c_str(), "/dev/null",
+           static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(output[1]);
+  std::string text;
+  char buffer[256];
+  for (ssize_t got; (got = read(output[0], buffer, sizeof buffer)) > 0;) text.append(buffer, got);
+  close(output[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_NE(text.find("press any key to continue..."), std::string::npos) << text;
+  EXPECT_NE(text.find("exit=0"), std::string::npos) << text;
+  EXPECT_EQ(ListFault(ReadTextFile("l.txt")), "");
+  EXPECT_EQ(ListedFiles(ReadTextFile("l.txt")).size(), 1u);
 }
 
 }  // namespace

@@ -181,8 +181,8 @@ TEST(UnusualEntries, ListFilesThatAreNoRegularFilesCannotBeOpened) {
   }
 }
 
-// "CONIN$" is the terminal only for the key wait; for lists and hashing it
-// is an ordinary file name.
+// "CONIN$", the console on Windows, is an ordinary file name here, for
+// lists and hashing alike.
 TEST(UnusualEntries, AFileNamedConinIsAnOrdinaryFile) {
   ScopedTempDir temp;
   MakeDirectory("tree");

@@ -1,8 +1,10 @@
-// POSIX implementation of the console: the controlling terminal as console
-// input, and standard output as a text stream.
-// WARNING: generic POSIX code only.
+// POSIX implementation of the console: standard output as a text stream,
+// and the key wait read from the controlling terminal.
+// Assumes POSIX.1-2008 with job control (a controlling terminal reached as
+// /dev/tty, process groups, termios); nothing in it is Linux's own.
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -10,11 +12,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 
 #include "platform/console.h"
-#include "platform/posix/posix_internal.h"
-#include "platform/posix/win32_posix.h"
 
 namespace {
 
@@ -22,6 +21,62 @@ namespace {
 // take to follow its first byte.
 constexpr int SequenceWaitMs = 30;
 
+// The signals whose default action ends the program and that a user, the
+// terminal or another program may send while the program waits.
+constexpr int EndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGALRM,
+                                 SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU};
+constexpr int EndingSignalCount = sizeof EndingSignals / sizeof EndingSignals[0];
+
+// The terminal's mode as the wait found it, and the descriptor to put it
+// back through. It is the one piece of state the signal handlers need (a
+// handler is handed nothing but the signal), hence global; it is set before
+// the handlers are installed and they are removed before it goes stale.
+struct SavedTerminal {
+  int fd;
+  termios mode;
+};
+SavedTerminal saved_terminal;
+
+// Puts the terminal back as it was, then ends the program the way the
+// signal would have ended it. Only async-signal-safe calls.
+void RestoreTerminalAndEnd(int signal_number) {
+  tcsetattr(saved_terminal.fd, TCSANOW, &saved_terminal.mode);
+  signal(signal_number, SIG_DFL);
+  // Blocked until the handler returns, then delivered with its default.
+  raise(signal_number);
+}
+
+// Catches the ending signals that are not ignored (a signal the program was
+// started with ignored, such as SIGINT of a background job, stays ignored).
+void CatchEndingSignals(struct sigaction* previous) {
+  struct sigaction action = {};
+  action.sa_handler = RestoreTerminalAndEnd;
+  sigemptyset(&action.sa_mask);
+  for (int signal_number : EndingSignals) sigaddset(&action.sa_mask, signal_number);
+  // A wait moved to the background meanwhile may still put the mode back.
+  sigaddset(&action.sa_mask, SIGTTOU);
+  for (int i = 0; i < EndingSignalCount; ++i) {
+    sigaction(EndingSignals[i], nullptr, &previous[i]);
+    if (previous[i].sa_handler != SIG_IGN) sigaction(EndingSignals[i], &action, nullptr);
+  }
+}
+
+void RestoreSignals(const struct sigaction* previous) {
+  for (int i = 0; i < EndingSignalCount; ++i) sigaction(EndingSignals[i], &previous[i], nullptr);
+}
+
+// Without echo, line editing or signal keys (so Ctrl+C is a key). TCSANOW
+// keeps what was typed ahead.
+bool SetRawMode(int fd, const termios& saved) {
+  termios raw = saved;
+  raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON | ISIG);
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  return tcsetattr(fd, TCSANOW, &raw) == 0;
+}
+
+// Waits for a byte up to timeout_ms (for ever when negative). Returns 0 at
+// the end of the terminal's input (a hang-up) or on an error.
 int ReadByteWithin(int fd, int timeout_ms, unsigned char* byte) {
   pollfd wait = {fd, POLLIN, 0};
   if (timeout_ms >= 0 && poll(&wait, 1, timeout_ms) <= 0) return 0;
@@ -33,50 +88,31 @@ int ReadByteWithin(int fd, int timeout_ms, unsigned char* byte) {
   }
 }
 
-// Maps the final byte of "ESC [ ... x" or "ESC O x" to a key code.
-WORD SequenceKey(unsigned char final, int number) {
-  switch (final) {
-    case 'A': return VK_UP;
-    case 'B': return VK_DOWN;
-    case 'C': return VK_RIGHT;
-    case 'D': return VK_LEFT;
-    case 'H': return VK_HOME;
-    case 'F': return VK_END;
-    case '~':
-      if (number == 1 || number == 7) return VK_HOME;
-      if (number == 2) return VK_INSERT;
-      if (number == 3) return VK_DELETE;
-      if (number == 4 || number == 8) return VK_END;
-      if (number == 5) return VK_PRIOR;
-      if (number == 6) return VK_NEXT;
-      return VK_F1;
-    default: return VK_F1;
-  }
-}
-
-// Reads the rest of an escape sequence; a lone ESC is the Escape key.
-void ReadEscapeSequence(int fd, KEY_EVENT_RECORD* key) {
+// Takes the rest of "ESC [ ... final" or "ESC O final"; a lone ESC is the
+// Escape key, and ESC with another byte (Alt and a key) takes that byte.
+void SkipEscapeSequence(int fd) {
   unsigned char byte;
-  key->uChar.AsciiChar = 0x1B;
-  key->wVirtualKeyCode = VK_ESCAPE;
-  if (!ReadByteWithin(fd, SequenceWaitMs, &byte)) return;
-  if (byte != '[' && byte != 'O') return;
-  int number = 0;
-  while (ReadByteWithin(fd, SequenceWaitMs, &byte)) {
-    if (byte >= '0' && byte <= '9') number = number * 10 + (byte - '0');
-    if (byte >= 0x40 && byte <= 0x7E) {
-      key->uChar.AsciiChar = 0;
-      key->wVirtualKeyCode = SequenceKey(byte, number);
-      return;
-    }
+  if (!ReadByteWithin(fd, SequenceWaitMs, &byte) || (byte != '[' && byte != 'O')) return;
+  while (ReadByteWithin(fd, SequenceWaitMs, &byte) && (byte < 0x40 || byte > 0x7E)) {
   }
 }
 
 // Takes the continuation bytes of a UTF-8 character with its lead byte.
-void ReadCharacterTail(int fd, unsigned char lead) {
+void SkipCharacterTail(int fd, unsigned char lead) {
   int more = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
   unsigned char byte;
   while (more-- > 0 && ReadByteWithin(fd, SequenceWaitMs, &byte)) {
+  }
+}
+
+// One key press, whole: what it leaves in the terminal starts at a key.
+void ReadOneKey(int fd) {
+  unsigned char byte;
+  if (!ReadByteWithin(fd, -1, &byte)) return;
+  if (byte == 0x1B) {
+    SkipEscapeSequence(fd);
+  } else {
+    SkipCharacterTail(fd, byte);
   }
 }
 
@@ -104,68 +140,21 @@ int WriteText(const char* text, std::size_t length) {
 
 }  // namespace
 
-HANDLE OpenConsoleInput() {
+void WaitForKey() {
   const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return INVALID_HANDLE_VALUE;
-  PosixHandle* handle = new (std::nothrow) PosixHandle{fd, true};
-  if (handle == nullptr) close(fd);
-  return handle == nullptr ? INVALID_HANDLE_VALUE : handle;
-}
-
-BOOL GetConsoleMode(HANDLE console, DWORD* mode) {
-  PosixHandle* handle = HandleOf(console);
-  termios settings;
-  if (handle == nullptr || !handle->is_console ||
-      tcgetattr(handle->fd, &settings) != 0) {
-    return FALSE;
+  if (fd < 0) return;
+  // A background job is not at the console, and setting the terminal's mode
+  // from there would stop it (SIGTTOU); asking for the foreground group
+  // would not.
+  if (tcgetpgrp(fd) == getpgrp() && tcgetattr(fd, &saved_terminal.mode) == 0) {
+    saved_terminal.fd = fd;
+    struct sigaction previous[EndingSignalCount];
+    CatchEndingSignals(previous);
+    if (SetRawMode(fd, saved_terminal.mode)) ReadOneKey(fd);
+    tcsetattr(fd, TCSANOW, &saved_terminal.mode);
+    RestoreSignals(previous);
   }
-  *mode = ((settings.c_lflag & ISIG) != 0 ? ENABLE_PROCESSED_INPUT : 0) |
-          ((settings.c_lflag & ICANON) != 0 ? ENABLE_LINE_INPUT : 0) |
-          ((settings.c_lflag & ECHO) != 0 ? ENABLE_ECHO_INPUT : 0);
-  return TRUE;
-}
-
-// Changes only ISIG, ICANON and ECHO; TCSANOW keeps typed-ahead input.
-BOOL SetConsoleMode(HANDLE console, DWORD mode) {
-  PosixHandle* handle = HandleOf(console);
-  termios settings;
-  if (handle == nullptr || !handle->is_console ||
-      tcgetattr(handle->fd, &settings) != 0) {
-    return FALSE;
-  }
-  const auto set = [&settings](tcflag_t flag, bool on) {
-    settings.c_lflag = on ? (settings.c_lflag | flag) : (settings.c_lflag & ~flag);
-  };
-  set(ISIG, (mode & ENABLE_PROCESSED_INPUT) != 0);
-  set(ICANON, (mode & ENABLE_LINE_INPUT) != 0);
-  set(ECHO, (mode & ENABLE_ECHO_INPUT) != 0);
-  settings.c_cc[VMIN] = 1;
-  settings.c_cc[VTIME] = 0;
-  return tcsetattr(handle->fd, TCSANOW, &settings) == 0;
-}
-
-BOOL ReadConsoleInputA(HANDLE console, INPUT_RECORD* records, DWORD length,
-                       DWORD* read_count) {
-  PosixHandle* handle = HandleOf(console);
-  *read_count = 0;
-  unsigned char byte;
-  if (handle == nullptr || !handle->is_console || length == 0 ||
-      !ReadByteWithin(handle->fd, -1, &byte)) {
-    return FALSE;
-  }
-  INPUT_RECORD& record = records[0];
-  record.EventType = KEY_EVENT;
-  record.Event.KeyEvent.bKeyDown = TRUE;
-  record.Event.KeyEvent.wRepeatCount = 1;
-  record.Event.KeyEvent.wVirtualKeyCode = 0;
-  record.Event.KeyEvent.uChar.AsciiChar = static_cast<CHAR>(byte);
-  if (byte == 0x1B) {
-    ReadEscapeSequence(handle->fd, &record.Event.KeyEvent);
-  } else {
-    ReadCharacterTail(handle->fd, byte);
-  }
-  *read_count = 1;
-  return TRUE;
+  close(fd);
 }
 
 int ConsolePrint(const char* format, ...) {

@@ -169,13 +169,6 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share_mode,
                    LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD flags,
                    HANDLE) {
   if (name == nullptr) return INVALID_HANDLE_VALUE;
-  // Only the console open (shared read and write) means the terminal: the
-  // program's own opens, which share nothing, take "CONIN$" for an ordinary
-  // file of that name, so a list cannot lead the hashing to the terminal.
-  if (std::strcmp(name, "CONIN$") == 0 &&
-      share_mode == (FILE_SHARE_READ | FILE_SHARE_WRITE)) {
-    return OpenConsoleInput();
-  }
   if (!IsSupportedOpen(access, share_mode, disposition, flags)) {
     return INVALID_HANDLE_VALUE;
   }
@@ -184,7 +177,7 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share_mode,
   struct stat info;
   const int fd = OpenRegularFile(path, access, disposition, &info);
   if (fd < 0) return INVALID_HANDLE_VALUE;
-  PosixHandle* handle = new (std::nothrow) PosixHandle{fd, false};
+  PosixHandle* handle = new (std::nothrow) PosixHandle{fd};
   if (handle == nullptr) {
     close(fd);
     return INVALID_HANDLE_VALUE;
@@ -207,7 +200,7 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD to_read, DWORD* read_count,
               void*) {
   PosixHandle* handle = HandleOf(file);
   if (read_count != nullptr) *read_count = 0;
-  if (handle == nullptr || handle->is_console) return FALSE;
+  if (handle == nullptr) return FALSE;
   handle->stamp_fresh = false;
   char* out = static_cast<char*>(buffer);
   DWORD done = 0;
@@ -244,7 +237,7 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD to_write,
                DWORD* written, void*) {
   PosixHandle* handle = HandleOf(file);
   if (written != nullptr) *written = 0;
-  if (handle == nullptr || handle->is_console) return FALSE;
+  if (handle == nullptr) return FALSE;
   handle->stamp_fresh = false;
   DropReadAhead(handle);
   DWORD done = 0;
@@ -278,7 +271,7 @@ DWORD GetFileSize(HANDLE file, DWORD* size_high) {
 DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distance_high,
                      DWORD method) {
   PosixHandle* handle = HandleOf(file);
-  if (handle == nullptr || handle->is_console || method > FILE_END) {
+  if (handle == nullptr || method > FILE_END) {
     return INVALID_SET_FILE_POINTER;
   }
   // Without a high word the distance is a signed 32-bit value; with one the
@@ -311,7 +304,7 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distance_high,
 
 BOOL SetEndOfFile(HANDLE file) {
   PosixHandle* handle = HandleOf(file);
-  if (handle == nullptr || handle->is_console) return FALSE;
+  if (handle == nullptr) return FALSE;
   handle->stamp_fresh = false;
   DropReadAhead(handle);
   return ftruncate(handle->fd, static_cast<off_t>(handle->position)) == 0;

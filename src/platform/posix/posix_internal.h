@@ -21,7 +21,6 @@ struct FileStamp {
 // where it stands would cost a system call each time.
 struct PosixHandle {
   int fd;
-  bool is_console;
   bool read_only = false;
   // stamp is the file's state as last asked (at the open or since), and
   // nothing has been read, written or moved through the handle since then.
@@ -46,9 +45,5 @@ constexpr std::size_t SystemPathSize = 4096;
 int ToSystemPath(const char* path, char* out, std::size_t size);
 
 PosixHandle* HandleOf(HANDLE handle);
-
-// Opens the controlling terminal as console input; INVALID_HANDLE_VALUE when
-// the process has none.
-HANDLE OpenConsoleInput();
 
 #endif  // DORVANE_PLATFORM_POSIX_POSIX_INTERNAL_H_

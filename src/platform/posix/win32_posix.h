@@ -31,8 +31,6 @@ typedef std::size_t SIZE_T;
 
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
-#define FILE_SHARE_READ 0x00000001u
-#define FILE_SHARE_WRITE 0x00000002u
 #define OPEN_EXISTING 3u
 #define OPEN_ALWAYS 4u
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
@@ -41,25 +39,6 @@ typedef std::size_t SIZE_T;
 #define FILE_CURRENT 1u
 #define FILE_END 2u
 #define LMEM_FIXED 0x0000u
-
-// Console input: the key events of the terminal.
-#define ENABLE_PROCESSED_INPUT 0x0001u
-#define ENABLE_LINE_INPUT 0x0002u
-#define ENABLE_ECHO_INPUT 0x0004u
-#define KEY_EVENT 0x0001u
-#define VK_ESCAPE 0x1B
-#define VK_PRIOR 0x21
-#define VK_NEXT 0x22
-#define VK_END 0x23
-#define VK_HOME 0x24
-#define VK_LEFT 0x25
-#define VK_UP 0x26
-#define VK_RIGHT 0x27
-#define VK_DOWN 0x28
-#define VK_INSERT 0x2D
-#define VK_DELETE 0x2E
-#define VK_F1 0x70
-#define VK_F24 0x87
 
 struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
@@ -71,25 +50,7 @@ struct WIN32_FIND_DATAA {
   CHAR cFileName[MAX_PATH];
 };
 
-struct KEY_EVENT_RECORD {
-  BOOL bKeyDown;
-  WORD wRepeatCount;
-  WORD wVirtualKeyCode;
-  union {
-    CHAR AsciiChar;
-  } uChar;
-};
-
-struct INPUT_RECORD {
-  WORD EventType;
-  union {
-    KEY_EVENT_RECORD KeyEvent;
-  } Event;
-};
-
-// Files. CreateFileA opens regular files only (and "CONIN$" opened with
-// FILE_SHARE_READ | FILE_SHARE_WRITE, the terminal; with share mode 0 it is
-// an ordinary file of that name).
+// Files. CreateFileA opens regular files only.
 // Share mode 0 takes a non-blocking flock on the open file: exclusive for an
 // open with write access, shared for a read-only one, and the open fails when
 // the lock conflicts with one held through another open.
@@ -157,14 +118,5 @@ char* PathAddBackslashA(char* path);
 // Removes every leading and trailing character found in trim; TRUE when
 // anything was removed.
 BOOL StrTrimA(char* text, const char* trim);
-
-// The terminal as console input, opened as CreateFileA("CONIN$", ...).
-// Modes map to the terminal's ISIG, ICANON and ECHO flags.
-BOOL GetConsoleMode(HANDLE console, DWORD* mode);
-BOOL SetConsoleMode(HANDLE console, DWORD mode);
-// One key press per record; an escape sequence (arrow, function key) or a
-// multi-byte character arrives as one record.
-BOOL ReadConsoleInputA(HANDLE console, INPUT_RECORD* records, DWORD length,
-                       DWORD* read);
 
 #endif  // DORVANE_PLATFORM_POSIX_WIN32_POSIX_H_

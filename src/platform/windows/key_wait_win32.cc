@@ -1,5 +1,7 @@
-// The single key press that ends every run.
-#include "cli/driver.h"
+// Windows implementation of the closing key wait: key events read from
+// the console itself.
+#include "platform/console.h"
+#include "platform/win32.h"
 
 namespace {
 
