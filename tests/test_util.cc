@@ -64,9 +64,7 @@ std::string HexDigestOf(const std::string& bytes) {
 
 std::string HashText(const char* path) {
   char hex[HexDigestSize] = "garbage";
-  const int result = HashFile(path, hex);
-  if (result == 1) return hex;
-  return (result == 0 ? "failed:" : "result " + std::to_string(result) + ":") + std::string(hex);
+  return HashFile(path, hex) == 1 ? std::string(hex) : "failed:" + std::string(hex);
 }
 
 HANDLE OpenHandle(const char* name, DWORD access, DWORD disposition) {

@@ -168,7 +168,8 @@ TEST(Driver, TheListFileIsNeverListedInItselfAndReportedWhenNamed) {
 }
 
 // Sizes and byte counts past 32 bits: 4 GiB + 1 zero bytes (sparse where the
-// file system allows), digest from coreutils md5sum.
+// file system allows), digest from coreutils md5sum. The digest holds only
+// if the MD5 bit count carried into its high word.
 TEST(Driver, AFileOfFourGiBIsHashedToItsEndWithItsFullSize) {
   ScopedTempDir temp;
   MakeDirectory("data");

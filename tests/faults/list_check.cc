@@ -60,7 +60,7 @@ std::vector<std::string> SplitLines(const std::string& text) {
 }  // namespace
 
 std::string ListFault(const std::string& text) {
-  if (!text.empty() && text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") != 0) {
+  if (!text.empty() && (text.size() < 2 || text.compare(text.size() - 2, 2, "\r\n") != 0)) {
     return "last line without CR LF";
   }
   const std::vector<std::string> lines = SplitLines(text);

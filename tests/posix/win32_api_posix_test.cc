@@ -1,12 +1,13 @@
 // The POSIX layer where it differs from Windows: readers share a file,
-// full paths are POSIX paths made from the text alone, and a search for
-// directories gives only real ones.
+// full paths are POSIX paths made from the text alone, and the listing shows
+// links by what they name and hides names it cannot carry.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -57,13 +58,23 @@ TEST(Win32ShellPosix, PathAddBackslashRefusesToFillTheLastByte) {
   EXPECT_EQ(std::strlen(path), MAX_PATH - 1u);
 }
 
-TEST(Win32FindPosix, LimitToDirectoriesGivesEveryRealDirectory) {
+// Links show as what they name, but only real directories carry the
+// directory attribute; names with a backslash are hidden; a search for
+// directories gives every real one.
+TEST(Win32FindPosix, LinksFifosAndBackslashNamesAndTheSearchForDirectories) {
   ScopedTempDir temp;
   MakeDirectory("d/sub");
   MakeDirectory("d/other");
-  WriteTextFile("d/file", "12345");
+  WriteTextFile("d/.dot", "12345");
+  WriteTextFile("d/back\\slash", "");
   ASSERT_EQ(symlink("sub", "d/dirlink"), 0);
+  ASSERT_EQ(symlink(".dot", "d/filelink"), 0);
   ASSERT_EQ(mkfifo("d/fifo", 0600), 0);
+  const FoundEntries found = FindEntries(".\\d\\*.*");
+  EXPECT_EQ(found.directories, (std::set<std::string>{".:0", "..:0", "other:0", "sub:0"}));
+  EXPECT_EQ(found.files, (std::set<std::string>{".dot:5", "dirlink:0", "filelink:5", "fifo:0"}));
+  EXPECT_EQ(OpenForReading("d\\fifo"), INVALID_HANDLE_VALUE);
+
   WIN32_FIND_DATAA entry;
   HANDLE find = FindFirstFileExA(".\\d\\*.*", FindExInfoStandard, &entry,
                                  FindExSearchLimitToDirectories, nullptr, 0);
@@ -83,10 +94,10 @@ TEST(Win32FindPosix, LimitToDirectoriesGivesEveryRealDirectory) {
   find = FindFirstFileExA(".\\d\\*.*", FindExInfoStandard, &entry,
                           FindExSearchNameMatch, nullptr, 0);
   ASSERT_NE(find, INVALID_HANDLE_VALUE);
-  int count = 0;
+  std::size_t count = 0;
   do ++count; while (FindNextFileA(find, &entry));
   FindClose(find);
-  EXPECT_EQ(count, 7);
+  EXPECT_EQ(count, found.directories.size() + found.files.size());
   // Searches the layer does not provide are refused.
   EXPECT_EQ(FindFirstFileExA(".\\d\\*.*", FindExInfoStandard, &entry,
                              FindExSearchLimitToDirectories, nullptr, 1),

@@ -169,13 +169,6 @@ TEST_F(VerifyListTest, ALineLongerThanTheFieldLimits) {
   EXPECT_EQ(Verify(list).failures, expected);
 }
 
-TEST_F(VerifyListTest, AFileHeldExclusivelyElsewhereFails) {
-  HeldFile holder("a.txt");
-  ASSERT_TRUE(holder.held());
-  EXPECT_EQ(Verify("DIR:  \".\\\"\r\nFILE: " + Abc + "  3  \"a.txt\"\r\n").failures,
-            std::vector<std::string>{".\\a.txt"});
-}
-
 // A path of length n is stored only if n + 1 is less than the room left.
 TEST_F(VerifyListTest, FailureListCapacityBoundary) {
   const std::string two_missing =

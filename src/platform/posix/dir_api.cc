@@ -1,5 +1,5 @@
 // POSIX implementation of the Windows current-directory services.
-// WARNING: generic POSIX code only.
+// Assumes POSIX.1 only (getcwd, chdir).
 #include <unistd.h>
 
 #include <cstring>

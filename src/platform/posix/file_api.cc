@@ -1,5 +1,8 @@
 // POSIX implementation of the Windows file services.
-// WARNING: generic POSIX code only.
+// Assumes POSIX.1-2008 (pread, pwrite, st_mtim, posix_fadvise, O_CLOEXEC)
+// plus flock, which Linux and the BSDs have but POSIX does not, and GCC or
+// clang (__builtin_add_overflow). Where a comment says what the kernel does
+// with a flag, it speaks of Linux.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>

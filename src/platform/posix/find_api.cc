@@ -1,5 +1,7 @@
 // POSIX implementation of the Windows directory listing.
-// WARNING: generic POSIX code only.
+// Assumes POSIX.1-2008 (dirfd, fstatat) plus the entry type in struct dirent
+// (d_type: Linux, the BSDs, macOS); an entry typed DT_UNKNOWN, as some file
+// systems give, is looked up with fstatat.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
 // POSIX implementation of the Windows local memory and shell string services.
-// WARNING: generic POSIX code only.
+// Standard C and C++ only.
 #include <cstdlib>
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // Pieces shared by the POSIX implementations of the Windows services.
-// WARNING: generic POSIX code only; nothing here is seen outside platform/.
+// Nothing here is seen outside platform/.
 #ifndef DORVANE_PLATFORM_POSIX_POSIX_INTERNAL_H_
 #define DORVANE_PLATFORM_POSIX_POSIX_INTERNAL_H_
 
