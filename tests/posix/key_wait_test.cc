@@ -1,5 +1,4 @@
 // The closing key wait, on a pseudo-terminal.
-#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -7,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -153,29 +153,16 @@ TEST(WaitForKey, ABackgroundJobOfAnInteractiveShellEndsWithoutWaiting) {
   ScopedTempDir temp;
   MakeDirectory("dir");
   WriteTextFile("dir/f", "abc");
-  const std::string command =
-      std::string(R"(sh -ic '"$0" c l.txt dir & wait $!; echo "exit=$?"' )") + DORVANE_BINARY;
-  int output[2];
-  ASSERT_EQ(pipe(output), 0);
-  const pid_t child = fork();
-  if (child == 0) {
-    const int nothing = open("/dev/null", O_RDONLY);
-    if (nothing < 0 || dup2(nothing, 0) < 0 || dup2(output[1], 1) < 0) _exit(126);
-    setenv("SHELL", "/bin/sh", 1);
-    unsetenv("ENV");
-    execlp("timeout", "timeout", "60", "script", "-qec", command.c_str(), "/dev/null",
-           static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(output[1]);
-  std::string text;
+  WriteTextFile("job.sh", std::string("'") + DORVANE_BINARY +
+                              "' c l.txt dir & wait $!; echo \"exit=$?\"\n");
+  FILE* run = popen("ENV= SHELL=/bin/sh timeout 60 script -qec 'sh -i job.sh' /dev/null </dev/null", "r");
+  ASSERT_NE(run, nullptr);
+  std::string output;
   char buffer[256];
-  for (ssize_t got; (got = read(output[0], buffer, sizeof buffer)) > 0;) text.append(buffer, got);
-  close(output[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_NE(text.find("press any key to continue..."), std::string::npos) << text;
-  EXPECT_NE(text.find("exit=0"), std::string::npos) << text;
+  for (std::size_t got; (got = fread(buffer, 1, sizeof buffer, run)) > 0;) output.append(buffer, got);
+  pclose(run);
+  EXPECT_NE(output.find("press any key to continue..."), std::string::npos) << output;
+  EXPECT_NE(output.find("exit=0"), std::string::npos) << output;
   EXPECT_EQ(ListFault(ReadTextFile("l.txt")), "");
   EXPECT_EQ(ListedFiles(ReadTextFile("l.txt")).size(), 1u);
 }
