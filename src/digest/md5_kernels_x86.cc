@@ -17,8 +17,8 @@ constexpr std::uint32_t Leaf7EbxAvx512f = 1u << 16;
 constexpr std::uint64_t Xcr0Avx = 0x6;
 constexpr std::uint64_t Xcr0Avx512 = 0xE6;
 
-const Md5LaneKernel Sse2Kernel = {"sse2", 4, Md5LanesSse2};
-const Md5LaneKernel Avx2Kernel = {"avx2", 8, Md5LanesAvx2};
+const Md5LaneKernel Sse2Kernel = {"sse2", 16, Md5LanesSse2};
+const Md5LaneKernel Avx2Kernel = {"avx2", 16, Md5LanesAvx2};
 const Md5LaneKernel Avx512Kernel = {"avx512", 16, Md5LanesAvx512};
 
 // Lowest first; each with the features it needs.

@@ -42,28 +42,37 @@
 
 // The steps for kernels without a ternary logic instruction, over the
 // kernel's LANE_ADD, LANE_AND, LANE_ANDNOT (~x & y), LANE_OR, LANE_XOR,
-// LANE_ROTATE and LANE_SET1 and its all-ones register ones. The round
-// functions take the scalar core's forms (md5.cc): few operations wait for
-// b, the value just computed, and the word and constant go in first.
+// LANE_ROTATE and LANE_SET1 and its all-ones register ones. Such a kernel
+// keeps Groups independent sets of registers (a[g], b[g], c[g], d[g] and
+// words[g][0..15]) and advances all of them in each step: one set alone
+// waits on the latency of its chain of operations and leaves the
+// processor's other vector units idle. The round functions take the scalar
+// core's forms (md5.cc): few operations wait for b, the value just
+// computed, and the word and constant go in first.
+#define MD5_LANE_GROUPS(statement) \
+  for (int g = 0; g < Groups; ++g) {  \
+    statement                         \
+  }
 #define MD5_LANE_START(a, k, t) \
-  (a) = LANE_ADD((a), LANE_ADD(words[k], LANE_SET1(t)));
-#define MD5_LANE_FINISH(a, b, s) (a) = LANE_ADD(LANE_ROTATE((a), (s)), (b));
-#define MD5_LANE_F(a, b, c, d, k, t, s)                                      \
-  MD5_LANE_START(a, k, t)                                                    \
-  (a) = LANE_ADD((a), LANE_XOR(LANE_AND(LANE_XOR((c), (d)), (b)), (d)));     \
-  MD5_LANE_FINISH(a, b, s)
-#define MD5_LANE_G(a, b, c, d, k, t, s)                                      \
-  MD5_LANE_START(a, k, t)                                                    \
-  (a) = LANE_ADD((a), LANE_ANDNOT((d), (c)));                                \
-  (a) = LANE_ADD((a), LANE_AND((b), (d)));                                   \
-  MD5_LANE_FINISH(a, b, s)
-#define MD5_LANE_H(a, b, c, d, k, t, s)                                      \
-  MD5_LANE_START(a, k, t)                                                    \
-  (a) = LANE_ADD((a), LANE_XOR(LANE_XOR((c), (d)), (b)));                    \
-  MD5_LANE_FINISH(a, b, s)
-#define MD5_LANE_I(a, b, c, d, k, t, s)                                      \
-  MD5_LANE_START(a, k, t)                                                    \
-  (a) = LANE_ADD((a), LANE_XOR((c), LANE_OR((b), LANE_XOR((d), ones))));     \
-  MD5_LANE_FINISH(a, b, s)
+  (a)[g] = LANE_ADD((a)[g], LANE_ADD(words[g][k], LANE_SET1(t)));
+#define MD5_LANE_FINISH(a, b, s) \
+  (a)[g] = LANE_ADD(LANE_ROTATE((a)[g], (s)), (b)[g]);
+#define MD5_LANE_F(a, b, c, d, k, t, s)                                    \
+  MD5_LANE_GROUPS(MD5_LANE_START(a, k, t)(a)[g] = LANE_ADD(                \
+      (a)[g], LANE_XOR(LANE_AND(LANE_XOR((c)[g], (d)[g]), (b)[g]), (d)[g])); \
+                  MD5_LANE_FINISH(a, b, s))
+#define MD5_LANE_G(a, b, c, d, k, t, s)                                    \
+  MD5_LANE_GROUPS(MD5_LANE_START(a, k, t)                                  \
+                  (a)[g] = LANE_ADD((a)[g], LANE_ANDNOT((d)[g], (c)[g]));  \
+                  (a)[g] = LANE_ADD((a)[g], LANE_AND((b)[g], (d)[g]));     \
+                  MD5_LANE_FINISH(a, b, s))
+#define MD5_LANE_H(a, b, c, d, k, t, s)                                    \
+  MD5_LANE_GROUPS(MD5_LANE_START(a, k, t)(a)[g] = LANE_ADD(                \
+      (a)[g], LANE_XOR(LANE_XOR((c)[g], (d)[g]), (b)[g]));                 \
+                  MD5_LANE_FINISH(a, b, s))
+#define MD5_LANE_I(a, b, c, d, k, t, s)                                    \
+  MD5_LANE_GROUPS(MD5_LANE_START(a, k, t)(a)[g] = LANE_ADD(                \
+      (a)[g], LANE_XOR((c)[g], LANE_OR((b)[g], LANE_XOR((d)[g], ones))));  \
+                  MD5_LANE_FINISH(a, b, s))
 
 #endif  // DORVANE_DIGEST_MD5_LANE_STEPS_H_

@@ -1,6 +1,7 @@
-// The 8-lane kernel on AVX2. Each lane's block is loaded as two rows of
-// eight words; each half of the eight lanes' blocks is transposed as an
-// 8 x 8 matrix, so that one register holds one message word of all lanes.
+// The 16-lane kernel on AVX2: two groups of eight lanes, one lane in each
+// 32-bit slot of a register. Each lane's block is loaded as two rows of
+// eight words; each half of eight lanes' blocks is transposed as an 8 x 8
+// matrix, so that one register holds one message word of eight lanes.
 #include <immintrin.h>
 
 #include "digest/md5_kernels.h"
@@ -8,26 +9,27 @@
 
 namespace {
 
-constexpr int Lanes = 8;
+constexpr int Width = 8;
+constexpr int Groups = 2;
 
-// The message words of the eight lanes' blocks at offset.
+// The message words of eight lanes' blocks at offset.
 __attribute__((target("avx2"))) void LoadWords(
-    __m256i words[16], const unsigned char* const blocks[Md5MaxLanes],
+    __m256i words[16], const unsigned char* const blocks[Width],
     std::size_t offset) {
   for (int half = 0; half < 2; ++half) {
-    __m256i row[Lanes];
-    for (int i = 0; i < Lanes; ++i) {
+    __m256i row[Width];
+    for (int i = 0; i < Width; ++i) {
       row[i] = _mm256_loadu_si256(
           reinterpret_cast<const __m256i*>(blocks[i] + offset + 32 * half));
     }
     // Pairs of lanes, then fours, within each 128-bit half of a register;
     // then the halves of the two fours make whole words.
-    __m256i pairs[Lanes], fours[Lanes];
-    for (int i = 0; i < Lanes; i += 2) {
+    __m256i pairs[Width], fours[Width];
+    for (int i = 0; i < Width; i += 2) {
       pairs[i] = _mm256_unpacklo_epi32(row[i], row[i + 1]);
       pairs[i + 1] = _mm256_unpackhi_epi32(row[i], row[i + 1]);
     }
-    for (int i = 0; i < Lanes; i += 4) {
+    for (int i = 0; i < Width; i += 4) {
       fours[i] = _mm256_unpacklo_epi64(pairs[i], pairs[i + 2]);
       fours[i + 1] = _mm256_unpackhi_epi64(pairs[i], pairs[i + 2]);
       fours[i + 2] = _mm256_unpacklo_epi64(pairs[i + 1], pairs[i + 3]);
@@ -54,23 +56,31 @@ __attribute__((target("avx2"))) void LoadWords(
 __attribute__((target("avx2"))) void Md5LanesAvx2(
     Md5LaneStates* states, const unsigned char* const blocks[Md5MaxLanes],
     std::size_t block_count) {
+  std::uint32_t* const rows[4] = {states->a, states->b, states->c, states->d};
   const __m256i ones = _mm256_set1_epi32(-1);
-  __m256i a = _mm256_load_si256(reinterpret_cast<const __m256i*>(states->a));
-  __m256i b = _mm256_load_si256(reinterpret_cast<const __m256i*>(states->b));
-  __m256i c = _mm256_load_si256(reinterpret_cast<const __m256i*>(states->c));
-  __m256i d = _mm256_load_si256(reinterpret_cast<const __m256i*>(states->d));
-  for (std::size_t n = 0; n < block_count; ++n) {
-    __m256i words[16];
-    LoadWords(words, blocks, 64 * n);
-    const __m256i a0 = a, b0 = b, c0 = c, d0 = d;
-    MD5_LANE_STEPS(MD5_LANE_F, MD5_LANE_G, MD5_LANE_H, MD5_LANE_I)
-    a = _mm256_add_epi32(a, a0);
-    b = _mm256_add_epi32(b, b0);
-    c = _mm256_add_epi32(c, c0);
-    d = _mm256_add_epi32(d, d0);
+  __m256i state[4][Groups];
+  for (int w = 0; w < 4; ++w) {
+    for (int g = 0; g < Groups; ++g) {
+      state[w][g] = _mm256_load_si256(reinterpret_cast<const __m256i*>(rows[w] + Width * g));
+    }
   }
-  _mm256_store_si256(reinterpret_cast<__m256i*>(states->a), a);
-  _mm256_store_si256(reinterpret_cast<__m256i*>(states->b), b);
-  _mm256_store_si256(reinterpret_cast<__m256i*>(states->c), c);
-  _mm256_store_si256(reinterpret_cast<__m256i*>(states->d), d);
+  for (std::size_t n = 0; n < block_count; ++n) {
+    __m256i words[Groups][16], a[Groups], b[Groups], c[Groups], d[Groups];
+    for (int g = 0; g < Groups; ++g) {
+      LoadWords(words[g], blocks + Width * g, 64 * n);
+      a[g] = state[0][g], b[g] = state[1][g], c[g] = state[2][g], d[g] = state[3][g];
+    }
+    MD5_LANE_STEPS(MD5_LANE_F, MD5_LANE_G, MD5_LANE_H, MD5_LANE_I)
+    for (int g = 0; g < Groups; ++g) {
+      state[0][g] = _mm256_add_epi32(state[0][g], a[g]);
+      state[1][g] = _mm256_add_epi32(state[1][g], b[g]);
+      state[2][g] = _mm256_add_epi32(state[2][g], c[g]);
+      state[3][g] = _mm256_add_epi32(state[3][g], d[g]);
+    }
+  }
+  for (int w = 0; w < 4; ++w) {
+    for (int g = 0; g < Groups; ++g) {
+      _mm256_store_si256(reinterpret_cast<__m256i*>(rows[w] + Width * g), state[w][g]);
+    }
+  }
 }

@@ -1,6 +1,7 @@
-// The 4-lane kernel on SSE2. Each lane's block is loaded as four rows of
+// The 8-lane kernel on SSE2: two groups of four lanes, one lane in each
+// 32-bit slot of a register. Each lane's block is loaded as four rows of
 // four words and transposed, so that one register holds one message word
-// of all four lanes.
+// of four lanes.
 #include <emmintrin.h>
 
 #include "digest/md5_kernels.h"
@@ -8,15 +9,16 @@
 
 namespace {
 
-constexpr int Lanes = 4;
+constexpr int Width = 4;
+constexpr int Groups = 4;
 
-// The message words of the four lanes' blocks at offset.
+// The message words of four lanes' blocks at offset.
 __attribute__((target("sse2"))) void LoadWords(
-    __m128i words[16], const unsigned char* const blocks[Md5MaxLanes],
+    __m128i words[16], const unsigned char* const blocks[Width],
     std::size_t offset) {
   for (int q = 0; q < 4; ++q) {
-    __m128i row[Lanes];
-    for (int i = 0; i < Lanes; ++i) {
+    __m128i row[Width];
+    for (int i = 0; i < Width; ++i) {
       row[i] = _mm_loadu_si128(
           reinterpret_cast<const __m128i*>(blocks[i] + offset + 16 * q));
     }
@@ -45,23 +47,31 @@ __attribute__((target("sse2"))) void LoadWords(
 __attribute__((target("sse2"))) void Md5LanesSse2(
     Md5LaneStates* states, const unsigned char* const blocks[Md5MaxLanes],
     std::size_t block_count) {
+  std::uint32_t* const rows[4] = {states->a, states->b, states->c, states->d};
   const __m128i ones = _mm_set1_epi32(-1);
-  __m128i a = _mm_load_si128(reinterpret_cast<const __m128i*>(states->a));
-  __m128i b = _mm_load_si128(reinterpret_cast<const __m128i*>(states->b));
-  __m128i c = _mm_load_si128(reinterpret_cast<const __m128i*>(states->c));
-  __m128i d = _mm_load_si128(reinterpret_cast<const __m128i*>(states->d));
-  for (std::size_t n = 0; n < block_count; ++n) {
-    __m128i words[16];
-    LoadWords(words, blocks, 64 * n);
-    const __m128i a0 = a, b0 = b, c0 = c, d0 = d;
-    MD5_LANE_STEPS(MD5_LANE_F, MD5_LANE_G, MD5_LANE_H, MD5_LANE_I)
-    a = _mm_add_epi32(a, a0);
-    b = _mm_add_epi32(b, b0);
-    c = _mm_add_epi32(c, c0);
-    d = _mm_add_epi32(d, d0);
+  __m128i state[4][Groups];
+  for (int w = 0; w < 4; ++w) {
+    for (int g = 0; g < Groups; ++g) {
+      state[w][g] = _mm_load_si128(reinterpret_cast<const __m128i*>(rows[w] + Width * g));
+    }
   }
-  _mm_store_si128(reinterpret_cast<__m128i*>(states->a), a);
-  _mm_store_si128(reinterpret_cast<__m128i*>(states->b), b);
-  _mm_store_si128(reinterpret_cast<__m128i*>(states->c), c);
-  _mm_store_si128(reinterpret_cast<__m128i*>(states->d), d);
+  for (std::size_t n = 0; n < block_count; ++n) {
+    __m128i words[Groups][16], a[Groups], b[Groups], c[Groups], d[Groups];
+    for (int g = 0; g < Groups; ++g) {
+      LoadWords(words[g], blocks + Width * g, 64 * n);
+      a[g] = state[0][g], b[g] = state[1][g], c[g] = state[2][g], d[g] = state[3][g];
+    }
+    MD5_LANE_STEPS(MD5_LANE_F, MD5_LANE_G, MD5_LANE_H, MD5_LANE_I)
+    for (int g = 0; g < Groups; ++g) {
+      state[0][g] = _mm_add_epi32(state[0][g], a[g]);
+      state[1][g] = _mm_add_epi32(state[1][g], b[g]);
+      state[2][g] = _mm_add_epi32(state[2][g], c[g]);
+      state[3][g] = _mm_add_epi32(state[3][g], d[g]);
+    }
+  }
+  for (int w = 0; w < 4; ++w) {
+    for (int g = 0; g < Groups; ++g) {
+      _mm_store_si128(reinterpret_cast<__m128i*>(rows[w] + Width * g), state[w][g]);
+    }
+  }
 }

@@ -50,12 +50,7 @@ TEST(Md5LaneKernels, EveryUsableKernelMatchesTheScalarCore) {
   const int count = UsableMd5LaneKernels(kernels, Md5MaxLanes);
   ASSERT_GE(count, 1);
   EXPECT_STREQ(kernels[0]->name, "scalar");
-  for (int i = 0; i < count; ++i) {
-    if (i > 0) {
-      EXPECT_GT(kernels[i]->lanes, kernels[i - 1]->lanes);
-    }
-    ExpectLanesMatchScalar(*kernels[i]);
-  }
+  for (int i = 0; i < count; ++i) ExpectLanesMatchScalar(*kernels[i]);
 }
 
 }  // namespace
