@@ -42,7 +42,7 @@
 
 // The steps for kernels without a ternary logic instruction, over the
 // kernel's LANE_ADD, LANE_AND, LANE_ANDNOT (~x & y), LANE_OR, LANE_XOR,
-// LANE_ROTATE and LANE_SET1 and its all-ones register ones. Such a kernel
+// LANE_ROTATE and LANE_SET1 and an all-ones register ones. Such a kernel
 // keeps Groups independent sets of registers (a[g], b[g], c[g], d[g] and
 // words[g][0..15]) and advances all of them in each step: one set alone
 // waits on the latency of its chain of operations and leaves the
@@ -74,5 +74,41 @@
   MD5_LANE_GROUPS(MD5_LANE_START(a, k, t)(a)[g] = LANE_ADD(                \
       (a)[g], LANE_XOR((c)[g], LANE_OR((b)[g], LANE_XOR((d)[g], ones))));  \
                   MD5_LANE_FINISH(a, b, s))
+
+// The body of such a kernel function (see md5_lanes.h): Groups groups of
+// Width lanes in registers of type Vector, with the kernel's LANE_LOAD and
+// LANE_STORE for the aligned rows of Md5LaneStates and its
+// LoadWords(words, blocks, offset) for the message words of Width lanes.
+// The states stay in registers across the blocks.
+#define MD5_LANE_KERNEL_BODY(Vector)                                         \
+  std::uint32_t* const rows[4] = {states->a, states->b, states->c,           \
+                                  states->d};                                \
+  const Vector ones = LANE_SET1(0xFFFFFFFFu);                                \
+  Vector state[4][Groups];                                                   \
+  for (int w = 0; w < 4; ++w) {                                              \
+    for (int g = 0; g < Groups; ++g) {                                       \
+      state[w][g] = LANE_LOAD(rows[w] + Width * g);                          \
+    }                                                                        \
+  }                                                                          \
+  for (std::size_t n = 0; n < block_count; ++n) {                            \
+    Vector words[Groups][16], a[Groups], b[Groups], c[Groups], d[Groups];    \
+    for (int g = 0; g < Groups; ++g) {                                       \
+      LoadWords(words[g], blocks + Width * g, 64 * n);                       \
+      a[g] = state[0][g], b[g] = state[1][g];                                \
+      c[g] = state[2][g], d[g] = state[3][g];                                \
+    }                                                                        \
+    MD5_LANE_STEPS(MD5_LANE_F, MD5_LANE_G, MD5_LANE_H, MD5_LANE_I)           \
+    for (int g = 0; g < Groups; ++g) {                                       \
+      state[0][g] = LANE_ADD(state[0][g], a[g]);                             \
+      state[1][g] = LANE_ADD(state[1][g], b[g]);                             \
+      state[2][g] = LANE_ADD(state[2][g], c[g]);                             \
+      state[3][g] = LANE_ADD(state[3][g], d[g]);                             \
+    }                                                                        \
+  }                                                                          \
+  for (int w = 0; w < 4; ++w) {                                              \
+    for (int g = 0; g < Groups; ++g) {                                       \
+      LANE_STORE(rows[w] + Width * g, state[w][g]);                          \
+    }                                                                        \
+  }
 
 #endif  // DORVANE_DIGEST_MD5_LANE_STEPS_H_

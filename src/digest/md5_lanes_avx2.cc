@@ -50,37 +50,13 @@ __attribute__((target("avx2"))) void LoadWords(
 #define LANE_OR _mm256_or_si256
 #define LANE_XOR _mm256_xor_si256
 #define LANE_SET1(t) _mm256_set1_epi32(static_cast<int>(t))
+#define LANE_LOAD(row) _mm256_load_si256(reinterpret_cast<const __m256i*>(row))
+#define LANE_STORE(row, x) _mm256_store_si256(reinterpret_cast<__m256i*>(row), (x))
 #define LANE_ROTATE(x, s) \
   _mm256_or_si256(_mm256_slli_epi32((x), (s)), _mm256_srli_epi32((x), 32 - (s)))
 
 __attribute__((target("avx2"))) void Md5LanesAvx2(
     Md5LaneStates* states, const unsigned char* const blocks[Md5MaxLanes],
     std::size_t block_count) {
-  std::uint32_t* const rows[4] = {states->a, states->b, states->c, states->d};
-  const __m256i ones = _mm256_set1_epi32(-1);
-  __m256i state[4][Groups];
-  for (int w = 0; w < 4; ++w) {
-    for (int g = 0; g < Groups; ++g) {
-      state[w][g] = _mm256_load_si256(reinterpret_cast<const __m256i*>(rows[w] + Width * g));
-    }
-  }
-  for (std::size_t n = 0; n < block_count; ++n) {
-    __m256i words[Groups][16], a[Groups], b[Groups], c[Groups], d[Groups];
-    for (int g = 0; g < Groups; ++g) {
-      LoadWords(words[g], blocks + Width * g, 64 * n);
-      a[g] = state[0][g], b[g] = state[1][g], c[g] = state[2][g], d[g] = state[3][g];
-    }
-    MD5_LANE_STEPS(MD5_LANE_F, MD5_LANE_G, MD5_LANE_H, MD5_LANE_I)
-    for (int g = 0; g < Groups; ++g) {
-      state[0][g] = _mm256_add_epi32(state[0][g], a[g]);
-      state[1][g] = _mm256_add_epi32(state[1][g], b[g]);
-      state[2][g] = _mm256_add_epi32(state[2][g], c[g]);
-      state[3][g] = _mm256_add_epi32(state[3][g], d[g]);
-    }
-  }
-  for (int w = 0; w < 4; ++w) {
-    for (int g = 0; g < Groups; ++g) {
-      _mm256_store_si256(reinterpret_cast<__m256i*>(rows[w] + Width * g), state[w][g]);
-    }
-  }
+  MD5_LANE_KERNEL_BODY(__m256i)
 }
