@@ -48,8 +48,11 @@
 // waits on the latency of its chain of operations and leaves the
 // processor's other vector units idle. The round functions take the scalar
 // core's forms (md5.cc): few operations wait for b, the value just
-// computed, and the word and constant go in first.
+// computed, and the word and constant go in first. The loops over the
+// groups must be unrolled, or the registers live in memory: -O2 alone
+// does not unroll them.
 #define MD5_LANE_GROUPS(statement) \
+  _Pragma("GCC unroll 4")             \
   for (int g = 0; g < Groups; ++g) {  \
     statement                         \
   }
@@ -92,12 +95,14 @@
   }                                                                          \
   for (std::size_t n = 0; n < block_count; ++n) {                            \
     Vector words[Groups][16], a[Groups], b[Groups], c[Groups], d[Groups];    \
+    _Pragma("GCC unroll 4")                                                  \
     for (int g = 0; g < Groups; ++g) {                                       \
       LoadWords(words[g], blocks + Width * g, 64 * n);                       \
       a[g] = state[0][g], b[g] = state[1][g];                                \
       c[g] = state[2][g], d[g] = state[3][g];                                \
     }                                                                        \
     MD5_LANE_STEPS(MD5_LANE_F, MD5_LANE_G, MD5_LANE_H, MD5_LANE_I)           \
+    _Pragma("GCC unroll 4")                                                  \
     for (int g = 0; g < Groups; ++g) {                                       \
       state[0][g] = LANE_ADD(state[0][g], a[g]);                             \
       state[1][g] = LANE_ADD(state[1][g], b[g]);                             \
