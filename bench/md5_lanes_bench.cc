@@ -66,9 +66,10 @@ void PrintRatios(const SpeedReporter& reporter, const Md5LaneKernel* kernels,
     const double whole = reporter.SpeedOf(Name(kernels[i]) + "/128");
     const double single = reporter.SpeedOf(Name(kernels[i]) + "/1");
     if (theirs == 0 || whole == 0) continue;
-    std::printf("%-16s %6d %14.1f %8.3f %16.1f %8.3f\n", kernels[i].name,
-                kernels[i].lanes, whole / 1e6, whole / theirs, single / 1e6,
-                single / theirs);
+    std::printf("%-16s %6d %14.1f %8.3f", kernels[i].name, kernels[i].lanes,
+                whole / 1e6, whole / theirs);
+    if (single != 0) std::printf(" %16.1f %8.3f", single / 1e6, single / theirs);
+    std::printf("\n");
   }
 }
 

@@ -49,8 +49,8 @@
 // processor's other vector units idle. The round functions take the scalar
 // core's forms (md5.cc): few operations wait for b, the value just
 // computed, and the word and constant go in first. The loops over the
-// groups must be unrolled, or the registers live in memory: -O2 alone
-// does not unroll them.
+// groups (at most 4) must be unrolled, or the registers live in memory:
+// -O2 alone does not unroll them.
 #define MD5_LANE_GROUPS(statement) \
   _Pragma("GCC unroll 4")             \
   for (int g = 0; g < Groups; ++g) {  \
@@ -60,23 +60,30 @@
   (a)[g] = LANE_ADD((a)[g], LANE_ADD(words[g][k], LANE_SET1(t)));
 #define MD5_LANE_FINISH(a, b, s) \
   (a)[g] = LANE_ADD(LANE_ROTATE((a)[g], (s)), (b)[g]);
-#define MD5_LANE_F(a, b, c, d, k, t, s)                                    \
-  MD5_LANE_GROUPS(MD5_LANE_START(a, k, t)(a)[g] = LANE_ADD(                \
-      (a)[g], LANE_XOR(LANE_AND(LANE_XOR((c)[g], (d)[g]), (b)[g]), (d)[g])); \
-                  MD5_LANE_FINISH(a, b, s))
-#define MD5_LANE_G(a, b, c, d, k, t, s)                                    \
-  MD5_LANE_GROUPS(MD5_LANE_START(a, k, t)                                  \
-                  (a)[g] = LANE_ADD((a)[g], LANE_ANDNOT((d)[g], (c)[g]));  \
-                  (a)[g] = LANE_ADD((a)[g], LANE_AND((b)[g], (d)[g]));     \
-                  MD5_LANE_FINISH(a, b, s))
-#define MD5_LANE_H(a, b, c, d, k, t, s)                                    \
-  MD5_LANE_GROUPS(MD5_LANE_START(a, k, t)(a)[g] = LANE_ADD(                \
-      (a)[g], LANE_XOR(LANE_XOR((c)[g], (d)[g]), (b)[g]));                 \
-                  MD5_LANE_FINISH(a, b, s))
-#define MD5_LANE_I(a, b, c, d, k, t, s)                                    \
-  MD5_LANE_GROUPS(MD5_LANE_START(a, k, t)(a)[g] = LANE_ADD(                \
-      (a)[g], LANE_XOR((c)[g], LANE_OR((b)[g], LANE_XOR((d)[g], ones))));  \
-                  MD5_LANE_FINISH(a, b, s))
+#define MD5_LANE_F(a, b, c, d, k, t, s)                                     \
+  MD5_LANE_GROUPS(                                                          \
+      MD5_LANE_START(a, k, t)                                               \
+      (a)[g] = LANE_ADD((a)[g], LANE_XOR(LANE_AND(LANE_XOR((c)[g], (d)[g]),  \
+                                                  (b)[g]),                  \
+                                         (d)[g]));                          \
+      MD5_LANE_FINISH(a, b, s))
+#define MD5_LANE_G(a, b, c, d, k, t, s)                                     \
+  MD5_LANE_GROUPS(                                                          \
+      MD5_LANE_START(a, k, t)                                               \
+      (a)[g] = LANE_ADD((a)[g], LANE_ANDNOT((d)[g], (c)[g]));               \
+      (a)[g] = LANE_ADD((a)[g], LANE_AND((b)[g], (d)[g]));                  \
+      MD5_LANE_FINISH(a, b, s))
+#define MD5_LANE_H(a, b, c, d, k, t, s)                                     \
+  MD5_LANE_GROUPS(                                                          \
+      MD5_LANE_START(a, k, t)                                               \
+      (a)[g] = LANE_ADD((a)[g], LANE_XOR(LANE_XOR((c)[g], (d)[g]), (b)[g])); \
+      MD5_LANE_FINISH(a, b, s))
+#define MD5_LANE_I(a, b, c, d, k, t, s)                                     \
+  MD5_LANE_GROUPS(                                                          \
+      MD5_LANE_START(a, k, t)                                               \
+      (a)[g] = LANE_ADD((a)[g], LANE_XOR((c)[g], LANE_OR((b)[g],             \
+                                         LANE_XOR((d)[g], ones))));         \
+      MD5_LANE_FINISH(a, b, s))
 
 // The body of such a kernel function (see md5_lanes.h): Groups groups of
 // Width lanes in registers of type Vector, with the kernel's LANE_LOAD and
