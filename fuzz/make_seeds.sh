@@ -2,7 +2,8 @@
 # Remakes the seed corpora in fuzz/corpus/ from lists made by the program.
 # Usage: fuzz/make_seeds.sh path/to/dorvane
 # list_reader and field_reader seeds start with their parameter bytes (see
-# the targets' comments); md5 seeds with their piece lengths.
+# the targets' comments); md5 seeds with their piece lengths; md5_lanes
+# seeds with their block count.
 set -euo pipefail
 dorvane=$(realpath "$1")
 out=$(realpath "$(dirname "$0")")/corpus
@@ -43,3 +44,9 @@ for length in 0 1 3 55 56 63 64 65 119 120 128 1000; do
   { printf '\x03\x01\x3f\x00'; head -c "$length" /dev/urandom; } >"$out/md5/random-$length"
 done
 cp "$crlf" "$out/md5/list"
+# md5_lanes: the block count, 256 bytes of states, then every lane's blocks.
+mkdir -p "$out/md5_lanes"
+for blocks in 0 1 2 7; do
+  { printf "\\x0$blocks"; head -c $((256 + 1024 * blocks)) /dev/urandom; } >"$out/md5_lanes/random-$blocks"
+done
+{ printf '\x03'; head -c 100 /dev/urandom; } >"$out/md5_lanes/short"
