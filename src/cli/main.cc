@@ -1,10 +1,12 @@
 // Program entry: banner, arguments, mode, list file, closing prompt.
 #include "cli/driver.h"
 #include "platform/console.h"
+#include "platform/process.h"
 #include "platform/win32.h"
 #include "verify/verifier.h"
 
 int main(int argc, char** argv) {
+  PrepareProcess();
   ConsolePrint("Dorvane developers 2026 MD5 checksum generator\n\n");
   if (argc < 3) {
     PrintUsage();

@@ -1,0 +1,14 @@
+// The state the process starts in, made safe before the program does
+// anything else.
+#ifndef DORVANE_PLATFORM_PROCESS_H_
+#define DORVANE_PLATFORM_PROCESS_H_
+
+// Called first thing in main, before any output or open. On POSIX: each of
+// the standard descriptors 0, 1 and 2 that is closed is opened on
+// /dev/null, so that the list file cannot take its number and receive the
+// console output; and SIGXFSZ is ignored, so that a write past the file
+// size limit fails like any other failed write instead of killing the run
+// mid-line.
+void PrepareProcess();
+
+#endif  // DORVANE_PLATFORM_PROCESS_H_
