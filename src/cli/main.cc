@@ -23,8 +23,9 @@ int main(int argc, char** argv) {
     WaitForKey();
     return 1;
   }
-  // A list that cannot be read to its end is no clean pass, and a list that
-  // could not be written whole is no list.
+  // A list that cannot be read to its end, or a report that cannot be
+  // written whole, is no clean pass, and a list that could not be written
+  // whole is no list.
   int exit_code = 0;
   if (mode == ModeTest) {
     if (!RunTest(list_file)) exit_code = 1;
