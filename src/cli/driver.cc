@@ -48,16 +48,18 @@ int WriteRootLine(HANDLE list_file, const char* root_path) {
   return 1;
 }
 
-// Writes the section of the current directory. Create then cuts the list
-// after it, so that no old line survives; a cut that fails would leave them,
-// and counts as a failed write.
+// Writes the section of the current directory. Create first empties the
+// list, so that a run cut short leaves the first lines of the new section
+// and nothing of the old list behind them; a cut that fails would leave
+// them, and counts as a failed write.
 int WriteSection(RunMode mode, HANDLE list_file, const char* root_path,
                  bool needs_line_end, char* path) {
+  // Create's position is the start of the file.
+  if (mode == ModeCreate && !SetEndOfFile(list_file)) return 0;
   if (needs_line_end && !WriteListText(list_file, "\r\n", 2)) return 0;
   if (!WriteRootLine(list_file, root_path)) return 0;
   std::strcpy(path, ".");
-  if (!WalkDirectory(path, list_file)) return 0;
-  return mode != ModeCreate || SetEndOfFile(list_file);
+  return WalkDirectory(path, list_file);
 }
 
 }  // namespace

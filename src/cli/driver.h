@@ -16,9 +16,10 @@ HANDLE OpenListFile(const char* file_name, RunMode mode);
 // Create and append: writes one section (ROOT line and the walk of
 // start_dir, which may be null) to the open list file and restores the
 // current directory; prints "invalid directory: ..." when start_dir cannot
-// be made current, writing nothing. Returns 1, or 0 when a write to the list
-// file failed: the walk stops at the first failed write, and the current
-// directory is restored all the same.
+// be made current, leaving the list untouched. Create empties the list once
+// start_dir is current, before the ROOT line. Returns 1, or 0 when a write
+// to the list file failed: the walk stops at the first failed write, and
+// the current directory is restored all the same.
 int RunListing(RunMode mode, HANDLE list_file, const char* start_dir);
 
 // Prints the usage text and waits for a key.
