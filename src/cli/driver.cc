@@ -29,25 +29,6 @@ bool SeekAppendPosition(HANDLE list_file) {
   return needs_line_end;
 }
 
-// The ROOT line, in three writes, with the start directory's absolute path.
-// Returns 1, or 0 when a write fails; the parts of the line already written
-// are then taken back, so that the list never ends in half a ROOT line.
-int WriteRootLine(HANDLE list_file, const char* root_path) {
-  const char lead[] = "ROOT: \"";
-  const int lead_length = sizeof lead - 1;
-  const int path_length = static_cast<int>(std::strlen(root_path));
-  if (!WriteListText(list_file, lead, lead_length)) return 0;
-  if (!WriteListText(list_file, root_path, path_length)) {
-    TakeBackListText(list_file, lead_length);
-    return 0;
-  }
-  if (!WriteListText(list_file, "\"\r\n", 3)) {
-    TakeBackListText(list_file, static_cast<DWORD>(lead_length + path_length));
-    return 0;
-  }
-  return 1;
-}
-
 // Writes the section of the current directory. Create first empties the
 // list, so that a run cut short leaves the first lines of the new section
 // and nothing of the old list behind them; a cut that fails would leave
@@ -57,7 +38,8 @@ int WriteSection(RunMode mode, HANDLE list_file, const char* root_path,
   // Create's position is the start of the file.
   if (mode == ModeCreate && !SetEndOfFile(list_file)) return 0;
   if (needs_line_end && !WriteListText(list_file, "\r\n", 2)) return 0;
-  if (!WriteRootLine(list_file, root_path)) return 0;
+  char line[LineBufferSize];
+  if (!WriteListText(list_file, line, BuildRootLine(root_path, line))) return 0;
   std::strcpy(path, ".");
   return WalkDirectory(path, list_file);
 }

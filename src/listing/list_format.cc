@@ -23,7 +23,29 @@ char* AppendDecimal(char* out, std::uint64_t value) {
   return out;
 }
 
+// Moves the list file's position back by length bytes and cuts the file
+// there.
+void TakeBackListText(HANDLE list_file, DWORD length) {
+  // The distance as a signed 64-bit value in two words.
+  LONG high = length == 0 ? 0 : -1;
+  SetFilePointer(list_file, -static_cast<LONG>(length), &high, FILE_CURRENT);
+  SetEndOfFile(list_file);
+}
+
 }  // namespace
+
+int BuildRootLine(const char* path, char* line) {
+  char* end = Append(line, RootTag);
+  *end++ = '"';
+  // Room for the closing quote, CR LF and the NUL.
+  const char* path_end = line + LineBufferSize - 4;
+  for (; *path != '\0' && end < path_end; ++path) {
+    *end++ = IsControlByte(static_cast<unsigned char>(*path)) ? '?' : *path;
+  }
+  end = Append(end, "\"\r\n");
+  *end = '\0';
+  return static_cast<int>(end - line);
+}
 
 int BuildDirLine(const char* path, char* line) {
   char* end = Append(line, DirTag);
@@ -55,11 +77,4 @@ int WriteListText(HANDLE list_file, const char* text, int length) {
   }
   TakeBackListText(list_file, written);
   return 0;
-}
-
-void TakeBackListText(HANDLE list_file, DWORD length) {
-  // The distance as a signed 64-bit value in two words.
-  LONG high = length == 0 ? 0 : -1;
-  SetFilePointer(list_file, -static_cast<LONG>(length), &high, FILE_CURRENT);
-  SetEndOfFile(list_file);
 }

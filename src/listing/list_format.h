@@ -23,6 +23,17 @@ constexpr int PathBufferSize = MAX_PATH;
 // Work buffers for lines, patterns and paths.
 constexpr int LineBufferSize = 1024;
 
+// A control byte ends a field when the list is read back: a name holding
+// one would be read as two, the rest as a line of its own.
+inline bool IsControlByte(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
+
+// Builds `ROOT: "<path>"` CR LF into line (LineBufferSize); returns its
+// length. Each control byte of path is written as '?', and path is cut so
+// that the line fits LineBufferSize - 1 characters: what follows the tag
+// then fits the reader's field, and no part of the path can be read as a
+// line of its own. The ROOT line is only informational, so nothing depends
+// on the text cut away.
+int BuildRootLine(const char* path, char* line);
 // Builds `DIR:  "<path>"` CR LF into line (LineBufferSize); returns its
 // length. path is at most PathBufferSize - 1 characters.
 int BuildDirLine(const char* path, char* line);
@@ -32,11 +43,8 @@ int BuildFileLine(const char* hex_digest, std::uint64_t size, const char* name,
                   char* line);
 // Writes length bytes at the list file's position; 1 when all went out.
 // When the write fails or falls short, the part that went out is taken back
-// and the list cut there (TakeBackListText), so that it ends with the last
-// whole line written before, and no older line survives behind it; 0.
+// and the list cut there, so that it ends with the last whole line written
+// before, and no older line survives behind it; 0.
 int WriteListText(HANDLE list_file, const char* text, int length);
-// Moves the list file's position back by length bytes and cuts the file
-// there; for lines written in several writes, when a later one fails.
-void TakeBackListText(HANDLE list_file, DWORD length);
 
 #endif  // DORVANE_LISTING_LIST_FORMAT_H_

@@ -13,11 +13,9 @@ bool IsDotEntry(const char* name) {
   return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
-// A control byte ends a field when the list is read back.
 bool HasControlByte(const char* name) {
   for (; *name != '\0'; ++name) {
-    const auto byte = static_cast<unsigned char>(*name);
-    if (byte < 0x20 || byte == 0x7F) return true;
+    if (IsControlByte(static_cast<unsigned char>(*name))) return true;
   }
   return false;
 }

@@ -3,11 +3,10 @@
 
 #include <cstring>
 
+#include "listing/list_format.h"
 #include "platform/file64.h"
 
 namespace {
-
-bool IsControlByte(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
 
 // Takes the next byte; false at the end of the file or after a failed read.
 bool NextByte(ListReader* reader, unsigned char* byte) {
