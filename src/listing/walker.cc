@@ -24,6 +24,13 @@ bool IsDirectory(const WIN32_FIND_DATAA& entry) {
   return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// FIFOs, devices and the like: opening one can act (release a FIFO's
+// writer, rewind a tape), so it is never opened. Windows' listing never
+// marks a file so.
+bool IsDevice(const WIN32_FIND_DATAA& entry) {
+  return (entry.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0;
+}
+
 // Starts a listing of "<directory>\*.*" (the backslash added when missing).
 // With only_directories the listing may skip entries that are not
 // directories, which spares the system a look at each file.
@@ -45,7 +52,7 @@ HANDLE StartListing(const char* directory, bool only_directories,
 
 int ListFileEntry(const char* directory, const WIN32_FIND_DATAA& entry,
                   HANDLE list_file) {
-  if (HasControlByte(entry.cFileName)) return 1;
+  if (HasControlByte(entry.cFileName) || IsDevice(entry)) return 1;
   const std::size_t directory_length = std::strlen(directory);
   const bool has_separator =
       directory_length > 0 && directory[directory_length - 1] == '\\';

@@ -20,7 +20,8 @@ int WalkDirectory(char* path, HANDLE list_file);
 int ListDirectoryFiles(const char* directory, HANDLE list_file);
 
 // Writes the FILE line of one listing entry of directory. The file is left
-// out (and 1 returned) when it cannot be hashed, when its name cannot be
+// out (and 1 returned) without being opened when the entry carries
+// FILE_ATTRIBUTE_DEVICE; when it cannot be hashed, when its name cannot be
 // carried by the list, or when the size hashed differs from the entry's
 // size: the file changed between listing and hashing, and the line would
 // not describe one content. Returns 0 only when the write fails.

@@ -23,6 +23,13 @@ bool EqualsIgnoringCase(const char* a, const char* b) {
   return *a == *b;
 }
 
+// Only a regular file is opened: opening a FIFO or a device can act.
+bool IsRegularFile(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
 // Reads the rest of a FILE line into path behind the directory prefix and
 // checks the file. Returns 1 when it passes.
 int CheckFileLine(ListReader* reader, const char* prefix, char* path) {
@@ -38,7 +45,8 @@ int CheckFileLine(ListReader* reader, const char* prefix, char* path) {
   StrTrimA(name, "0123456789 ");
   Unquote(name);
   char computed[HexDigestSize];
-  return HashFile(path, computed) && EqualsIgnoringCase(listed, computed);
+  return IsRegularFile(path) && HashFile(path, computed) &&
+         EqualsIgnoringCase(listed, computed);
 }
 
 // Appends path to the failure list if it fits; false when it does not.

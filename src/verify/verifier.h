@@ -19,8 +19,9 @@ int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity);
 
 // The test command: verifies the open list and prints "errors:" with the
 // failing paths, then "cannot read file" if the list could not be read to its
-// end. Returns 1, or 0 after such a read error or when a line of the
-// report could not be written.
+// end. A listed name that is no regular file fails without being opened.
+// Returns 1, or 0 after such a read error or when a line of the report
+// could not be written.
 int RunTest(HANDLE list_file);
 
 #endif  // DORVANE_VERIFY_VERIFIER_H_

@@ -51,7 +51,8 @@ bool IsSupportedOpen(DWORD access, DWORD share_mode, DWORD disposition,
 
 // Opens only regular files and emulates share mode 0 with a flock that
 // belongs to this open file description alone. Fills *info from the fstat
-// that checks the file type.
+// that checks the file type; a file swapped in after its type was looked
+// up elsewhere is closed again at once.
 int OpenRegularFile(const char* path, DWORD access, DWORD disposition,
                     struct stat* info) {
   int fd = open(path, OpenFlags(access, disposition), 0666);
@@ -311,6 +312,17 @@ BOOL SetEndOfFile(HANDLE file) {
   handle->stamp_fresh = false;
   DropReadAhead(handle);
   return ftruncate(handle->fd, static_cast<off_t>(handle->position)) == 0;
+}
+
+DWORD GetFileAttributesA(const char* name) {
+  char path[SystemPathSize];
+  struct stat info;
+  if (name == nullptr || !ToSystemPath(name, path, sizeof path) ||
+      stat(path, &info) != 0) {
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  if (S_ISDIR(info.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+  return S_ISREG(info.st_mode) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_DEVICE;
 }
 
 BOOL CloseHandle(HANDLE file) {

@@ -41,10 +41,12 @@ int PatternDirectory(const char* pattern, char* out, std::size_t size) {
 
 // Fills in an entry: only a real directory gets the directory attribute; a
 // link is described by what it names, so a link to a file has its size.
+// Everything that is no regular file or real directory, or that vanished,
+// gets the device attribute: opening a FIFO or a device is itself an act.
 void DescribeEntry(DIR* dir, const dirent* entry, WIN32_FIND_DATAA* data) {
   std::strncpy(data->cFileName, entry->d_name, MAX_PATH - 1);
   data->cFileName[MAX_PATH - 1] = '\0';
-  data->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+  data->dwFileAttributes = FILE_ATTRIBUTE_DEVICE;
   data->nFileSizeHigh = 0;
   data->nFileSizeLow = 0;
   if (entry->d_type == DT_DIR) {
@@ -62,6 +64,7 @@ void DescribeEntry(DIR* dir, const dirent* entry, WIN32_FIND_DATAA* data) {
     return;
   }
   if (!S_ISREG(info.st_mode)) return;
+  data->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
   const auto size = static_cast<std::uint64_t>(info.st_size);
   data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
   data->nFileSizeLow = static_cast<DWORD>(size);

@@ -33,7 +33,9 @@ typedef std::size_t SIZE_T;
 #define GENERIC_WRITE 0x40000000u
 #define OPEN_EXISTING 3u
 #define OPEN_ALWAYS 4u
+#define INVALID_FILE_ATTRIBUTES (static_cast<DWORD>(0xFFFFFFFF))
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
+#define FILE_ATTRIBUTE_DEVICE 0x00000040u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
 #define FILE_BEGIN 0u
 #define FILE_CURRENT 1u
@@ -79,11 +81,18 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distance_high,
 // Cuts the file at the current position.
 BOOL SetEndOfFile(HANDLE file);
 BOOL CloseHandle(HANDLE handle);
+// What path names, links followed: FILE_ATTRIBUTE_DIRECTORY,
+// FILE_ATTRIBUTE_NORMAL for a regular file, FILE_ATTRIBUTE_DEVICE for
+// anything else (FIFO, socket, device); INVALID_FILE_ATTRIBUTES when it
+// cannot be looked up.
+DWORD GetFileAttributesA(const char* path);
 
 // Directory listing. The pattern is a directory followed by "*.*"; every
 // entry is returned, "." and ".." included, unsorted. Only real directories
-// carry FILE_ATTRIBUTE_DIRECTORY (a link to a directory does not); the size
-// of any other entry is that of what it names.
+// carry FILE_ATTRIBUTE_DIRECTORY (a link to a directory does not); what is
+// neither a regular file (after following a link) nor a real directory
+// carries FILE_ATTRIBUTE_DEVICE, so that it is never opened; the size of a
+// regular file, or of a link to one, is that of the file.
 HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data);
 // FindFirstFileA with a search hint. FindExSearchLimitToDirectories may
 // leave out entries that are not directories (as on Windows, the caller
