@@ -38,12 +38,13 @@ int FinishFileHash(HANDLE file, FileHashState* state, char* hex_text,
   return 1;
 }
 
-int HashFile(const char* path, char* hex_text, std::uint64_t* hashed_size) {
+int HashFile(const char* path, char* hex_text, std::uint64_t* hashed_size,
+             DWORD open_flags) {
   std::uint64_t size = 0;
   hex_text[0] = '\0';
   if (hashed_size != nullptr) *hashed_size = 0;
   HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+                            FILE_ATTRIBUTE_NORMAL | open_flags, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 0;
   auto* buffer = static_cast<unsigned char*>(LocalAlloc(LMEM_FIXED, HashChunkSize));
   int result = 0;

@@ -19,8 +19,10 @@ constexpr std::uint64_t HashGrowthAllowance = 1 << 20;
 // growing past that fails, so it cannot keep the hashing going. When
 // hashed_size is given it receives the size the digest covers (0 on
 // failure); a caller that took the size earlier, like the walk, must
-// compare the two.
-int HashFile(const char* path, char* hex_text, std::uint64_t* hashed_size = nullptr);
+// compare the two. open_flags go to CreateFileA beside FILE_ATTRIBUTE_NORMAL
+// (the walk's FILE_FLAG_NO_DIRECTORY_LINKS).
+int HashFile(const char* path, char* hex_text, std::uint64_t* hashed_size = nullptr,
+             DWORD open_flags = 0);
 
 // The steps of HashFile on a file that is already open, for callers that
 // must act between chunks (tests changing a file while it is read).

@@ -33,7 +33,9 @@ bool IsDevice(const WIN32_FIND_DATAA& entry) {
 
 // Starts a listing of "<directory>\*.*" (the backslash added when missing).
 // With only_directories the listing may skip entries that are not
-// directories, which spares the system a look at each file.
+// directories, which spares the system a look at each file. The tree may
+// change under the walk: the directory is reached without a link on the
+// way, so a directory swapped for one lists nothing, like one that vanished.
 HANDLE StartListing(const char* directory, bool only_directories,
                     WIN32_FIND_DATAA* entry) {
   char pattern[LineBufferSize];
@@ -45,7 +47,7 @@ HANDLE StartListing(const char* directory, bool only_directories,
   return FindFirstFileExA(pattern, FindExInfoStandard, entry,
                           only_directories ? FindExSearchLimitToDirectories
                                            : FindExSearchNameMatch,
-                          nullptr, 0);
+                          nullptr, FILE_FLAG_NO_DIRECTORY_LINKS);
 }
 
 }  // namespace
@@ -70,7 +72,11 @@ int ListFileEntry(const char* directory, const WIN32_FIND_DATAA& entry,
 
   char hex_digest[HexDigestSize];
   std::uint64_t hashed_size = 0;
-  if (!HashFile(path, hex_digest, &hashed_size)) return 1;
+  // Opened the way the listing was, so that a file's directories on the way
+  // are the ones listed, not a link swapped in since.
+  if (!HashFile(path, hex_digest, &hashed_size, FILE_FLAG_NO_DIRECTORY_LINKS)) {
+    return 1;
+  }
   const std::uint64_t size =
       (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) |
       entry.nFileSizeLow;

@@ -10,8 +10,12 @@
 // the directory with a closing backslash on return. Entries whose relative
 // path would exceed PathBufferSize - 1 characters, and entries whose names
 // hold a control byte (0x00-0x1F, 0x7F: a reader ends the name there and
-// would take the rest of it for a line of its own), are left out. Returns 1,
-// or 0 as soon as a write to the list file fails; the walk stops there.
+// would take the rest of it for a line of its own), are left out. No
+// directory is entered, and no file opened, through a symbolic link in a
+// directory of its path (where the platform can tell): a directory swapped
+// for a link during the walk keeps its DIR line and nothing below it.
+// Returns 1, or 0 as soon as a write to the list file fails; the walk stops
+// there.
 int WalkDirectory(char* path, HANDLE list_file);
 
 // Writes one FILE line for every entry of directory that is not a directory

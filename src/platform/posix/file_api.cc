@@ -46,6 +46,9 @@ bool IsSupportedOpen(DWORD access, DWORD share_mode, DWORD disposition,
   }
   if (share_mode != 0) return false;
   if (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS) return false;
+  if (flags == (FILE_ATTRIBUTE_NORMAL | FILE_FLAG_NO_DIRECTORY_LINKS)) {
+    return access == GENERIC_READ && disposition == OPEN_EXISTING;
+  }
   return flags == 0 || flags == FILE_ATTRIBUTE_NORMAL;
 }
 
@@ -54,8 +57,11 @@ bool IsSupportedOpen(DWORD access, DWORD share_mode, DWORD disposition,
 // that checks the file type; a file swapped in after its type was looked
 // up elsewhere is closed again at once.
 int OpenRegularFile(const char* path, DWORD access, DWORD disposition,
-                    struct stat* info) {
-  int fd = open(path, OpenFlags(access, disposition), 0666);
+                    DWORD flags, struct stat* info) {
+  const int open_flags = OpenFlags(access, disposition);
+  int fd = (flags & FILE_FLAG_NO_DIRECTORY_LINKS) != 0
+               ? OpenFileBeneath(path, open_flags)
+               : open(path, open_flags, 0666);
   if (fd < 0) return -1;
   const int lock = (access & GENERIC_WRITE) != 0 ? LOCK_EX : LOCK_SH;
   if (fstat(fd, info) != 0 || !S_ISREG(info->st_mode) ||
@@ -179,7 +185,7 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share_mode,
   char path[SystemPathSize];
   if (!ToSystemPath(name, path, sizeof path)) return INVALID_HANDLE_VALUE;
   struct stat info;
-  const int fd = OpenRegularFile(path, access, disposition, &info);
+  const int fd = OpenRegularFile(path, access, disposition, flags, &info);
   if (fd < 0) return INVALID_HANDLE_VALUE;
   PosixHandle* handle = new (std::nothrow) PosixHandle{fd};
   if (handle == nullptr) {

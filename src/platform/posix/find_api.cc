@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <new>
@@ -18,6 +19,16 @@ struct FindHandle {
   DIR* dir;
   bool only_directories;
 };
+
+// The walk's listing: the directory reached beneath the current one
+// without a link on the way, itself included.
+DIR* OpenDirectoryBeneath(const char* path) {
+  const int fd = OpenBeneath(path, O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return nullptr;
+  DIR* dir = fdopendir(fd);
+  if (dir == nullptr) close(fd);
+  return dir;
+}
 
 constexpr char AllEntries[] = "*.*";
 
@@ -90,13 +101,13 @@ const dirent* NextEntry(const FindHandle* find) {
   }
 }
 
-HANDLE StartFind(const char* pattern, bool only_directories,
+HANDLE StartFind(const char* pattern, bool only_directories, bool beneath,
                  WIN32_FIND_DATAA* data) {
   char path[SystemPathSize];
   if (pattern == nullptr || !PatternDirectory(pattern, path, sizeof path)) {
     return INVALID_HANDLE_VALUE;
   }
-  DIR* dir = opendir(path);
+  DIR* dir = beneath ? OpenDirectoryBeneath(path) : opendir(path);
   if (dir == nullptr) return INVALID_HANDLE_VALUE;
   FindHandle* find = new (std::nothrow) FindHandle{dir, only_directories};
   if (find == nullptr || !FindNextFileA(find, data)) {
@@ -110,20 +121,20 @@ HANDLE StartFind(const char* pattern, bool only_directories,
 }  // namespace
 
 HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
-  return StartFind(pattern, false, data);
+  return StartFind(pattern, false, false, data);
 }
 
 HANDLE FindFirstFileExA(const char* pattern, FINDEX_INFO_LEVELS info_level,
                         void* data, FINDEX_SEARCH_OPS search_op,
                         void* search_filter, DWORD additional_flags) {
   if (info_level != FindExInfoStandard || search_filter != nullptr ||
-      additional_flags != 0 ||
+      (additional_flags & ~FILE_FLAG_NO_DIRECTORY_LINKS) != 0 ||
       (search_op != FindExSearchNameMatch &&
        search_op != FindExSearchLimitToDirectories)) {
     return INVALID_HANDLE_VALUE;
   }
   return StartFind(pattern, search_op == FindExSearchLimitToDirectories,
-                   static_cast<WIN32_FIND_DATAA*>(data));
+                   additional_flags != 0, static_cast<WIN32_FIND_DATAA*>(data));
 }
 
 BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) {

@@ -46,4 +46,14 @@ int ToSystemPath(const char* path, char* out, std::size_t size);
 
 PosixHandle* HandleOf(HANDLE handle);
 
+// Opens path, a system path relative to the current directory, with flags
+// (O_CLOEXEC is added) such that nothing is reached through a symbolic link,
+// in any component, and nothing outside the current directory: a path with
+// a link, "..", or an absolute path fails. Returns the descriptor, or -1 with
+// errno set (ELOOP for a link met on the way).
+int OpenBeneath(const char* path, int flags);
+// As OpenBeneath, but a link as the last component is followed wherever it
+// points; the directories on the way still must be real ones.
+int OpenFileBeneath(const char* path, int flags);
+
 #endif  // DORVANE_PLATFORM_POSIX_POSIX_INTERNAL_H_

@@ -41,6 +41,10 @@ typedef std::size_t SIZE_T;
 #define FILE_CURRENT 1u
 #define FILE_END 2u
 #define LMEM_FIXED 0x0000u
+// Ours, not Windows': the walk's opens and listings pass it, so that no
+// directory on the way is reached through a symbolic link and nothing
+// outside the current directory is reached at all (see CreateFileA).
+#define FILE_FLAG_NO_DIRECTORY_LINKS 0x00400000u
 
 struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
@@ -52,7 +56,12 @@ struct WIN32_FIND_DATAA {
   CHAR cFileName[MAX_PATH];
 };
 
-// Files. CreateFileA opens regular files only.
+// Files. CreateFileA opens regular files only. flags is
+// FILE_ATTRIBUTE_NORMAL or 0; an existing file opened for reading may add
+// FILE_FLAG_NO_DIRECTORY_LINKS: its path is then resolved beneath the
+// current directory without following a link in any directory on the way
+// (one in the last component, to a file, is followed), and the open fails
+// otherwise.
 // Share mode 0 takes a non-blocking flock on the open file: exclusive for an
 // open with write access, shared for a read-only one, and the open fails when
 // the lock conflicts with one held through another open.
@@ -98,7 +107,9 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data);
 // leave out entries that are not directories (as on Windows, the caller
 // still checks the attribute of what it gets); here it leaves out every
 // entry the directory itself types as something else, without a stat.
-// Only FindExInfoStandard, no filter and no flags are supported.
+// Only FindExInfoStandard and no filter are supported; the only flag is
+// FILE_FLAG_NO_DIRECTORY_LINKS, which opens the directory as CreateFileA
+// does with it, a link as its last component refused as well.
 enum FINDEX_INFO_LEVELS { FindExInfoStandard = 0 };
 enum FINDEX_SEARCH_OPS {
   FindExSearchNameMatch = 0,
