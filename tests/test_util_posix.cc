@@ -1,11 +1,16 @@
 // Test helpers the POSIX way: mkdtemp, flock, and fork and exec in a new
-// session, optionally under a resource limit.
+// session, optionally under a resource limit or a seccomp filter.
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <filesystem>
 #include <vector>
@@ -45,28 +50,54 @@ HeldFile::~HeldFile() {
   if (holder_ >= 0) close(static_cast<int>(holder_));
 }
 
+void FilterSystemCall(long nr, std::uint32_t action, int arg, std::uint32_t at_least) {
+  // The argument's low word (little-endian, as on the machines this runs on).
+  sock_filter program[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(nr), 0, 3),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<std::uint32_t>(offsetof(seccomp_data, args) + 8 * arg)),
+      BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, at_least, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, action),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog filter{sizeof program / sizeof program[0], program};
+  if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+      syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &filter) != 0) {
+    _exit(126);
+  }
+}
+
 namespace {
 
 // Only async-signal-safe calls between fork and exec.
-[[noreturn]] void RunChild(char** argv, int output, int resource, rlim_t limit,
-                           unsigned watchdog) {
+[[noreturn]] void RunChild(char** argv, int output, const ChildSetup& setup) {
   setsid();
   const int input = open("/dev/null", O_RDONLY);
-  if (input < 0 || dup2(input, 0) < 0 || dup2(output, 1) < 0) _exit(126);
-  if (resource >= 0) {
-    const rlimit value{limit, limit};
-    if (setrlimit(resource, &value) != 0) _exit(126);
+  if (setup.output != nullptr) output = open(setup.output, O_WRONLY);
+  if (input < 0 || output < 0 || dup2(input, 0) < 0 || dup2(output, 1) < 0) _exit(126);
+  if (setup.resource >= 0) {
+    const rlimit value{setup.limit, setup.limit};
+    if (setrlimit(setup.resource, &value) != 0) _exit(126);
   }
-  signal(SIGXFSZ, SIG_IGN);
+  signal(SIGXFSZ, SIG_DFL);
+  for (int fd = 0; fd <= 2; ++fd) {
+    if ((setup.closed >> fd & 1) != 0) close(fd);
+  }
+  if (setup.kill_at_list_offset >= 0) {
+    FilterSystemCall(SYS_pwrite64, SECCOMP_RET_KILL_PROCESS, 3,
+                     static_cast<std::uint32_t>(setup.kill_at_list_offset));
+  }
   // A pending alarm survives exec.
-  if (watchdog > 0) alarm(watchdog);
+  if (setup.watchdog > 0) alarm(setup.watchdog);
   execv(argv[0], argv);
   _exit(127);
 }
 
+}  // namespace
+
 // In a new session the program has no controlling terminal.
-RunResult Run(const std::vector<std::string>& arguments, int resource, rlim_t limit,
-              unsigned watchdog) {
+RunResult RunDorvaneWith(const std::vector<std::string>& arguments,
+                         const ChildSetup& setup) {
   std::vector<std::string> args{DORVANE_BINARY};
   args.insert(args.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
@@ -76,7 +107,7 @@ RunResult Run(const std::vector<std::string>& arguments, int resource, rlim_t li
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) return {-1, ""};
   const pid_t child = fork();
-  if (child == 0) RunChild(argv.data(), pipe_fds[1], resource, limit, watchdog);
+  if (child == 0) RunChild(argv.data(), pipe_fds[1], setup);
   close(pipe_fds[1]);
   RunResult result{-1, ""};
   char buffer[4096];
@@ -91,13 +122,11 @@ RunResult Run(const std::vector<std::string>& arguments, int resource, rlim_t li
   return result;
 }
 
-}  // namespace
-
 RunResult RunDorvane(const std::vector<std::string>& arguments) {
-  return Run(arguments, -1, 0, 0);
+  return RunDorvaneWith(arguments, {.watchdog = 0});
 }
 
 RunResult RunDorvaneLimited(const std::vector<std::string>& arguments,
                             int resource, rlim_t limit) {
-  return Run(arguments, resource, limit, WatchdogSeconds);
+  return RunDorvaneWith(arguments, {.resource = resource, .limit = limit});
 }
