@@ -1,9 +1,11 @@
-// Resource limits and output faults (POSIX only): a full disk, a file size
-// limit and too few file handles.
+// Resource limits, interruptions and output faults (POSIX only): a full
+// disk, a file size limit, too few file handles, a run killed part way and
+// closed or unwritable standard descriptors.
 #include <unistd.h>
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -60,6 +62,45 @@ TEST(Limits, AWriteThatFailsAtTheFileSizeLimitStopsTheRunWithExitOne) {
       EXPECT_TRUE(StartsWith(list, whole)) << row.fault;
     }
     EXPECT_TRUE(StartsWith(whole, added)) << row.fault;
+  }
+}
+
+// Runs cut short or with odd standard descriptors. A kill comes from the
+// system at the first list write at or past an offset (as deterministic as
+// a kill -9 can be made): it must leave the lines written before it and
+// nothing of the old list. A closed standard output is the number the list
+// would get, and the message about the start directory comes while the
+// list is open. A report that cannot be written must not pass for a clean
+// test.
+TEST(Limits, KilledRunsAndClosedOrFullStandardOutputLoseNothing) {
+  ScopedTempDir temp;
+  MakeWideTree(60);
+  ASSERT_EQ(RunDorvane({"c", "whole.lst", "tree"}).exit_code, 0);
+  const std::string whole = ReadTextFile("whole.lst");
+  const std::string kept = "ROOT: \"/kept\"\r\n";
+  const std::string dir = "DIR:  \".\\tree\\\"\r\nFILE: ";
+  const std::string clean = dir + Abc + "  3  \"0.txt\"\r\n";
+  const std::string failing = dir + std::string(32, '0') + "  3  \"0.txt\"\r\n";
+  const struct {
+    const char* name;
+    ChildSetup setup;
+    std::vector<std::string> args;
+    std::string old_list, list;
+    int exit_code;
+  } rows[] = {
+      {"create killed after its ROOT line", {.kill_at_list_offset = 2}, {"c", "list.lst", "tree"},
+       whole + whole, whole.substr(0, whole.find("\r\n") + 2), -1},
+      {"create killed in the walk", {.kill_at_list_offset = 4000}, {"c", "list.lst", "tree"},
+       whole + whole, whole.substr(0, whole.find("\r\n", 3998) + 2), -1},
+      {"create, invalid directory, output closed", {.closed = 2}, {"c", "list.lst", "missing"}, kept, kept, 0},
+      {"append, invalid directory, output closed", {.closed = 2}, {"a", "list.lst", "missing"}, kept, kept, 0},
+      {"test with failures, output full", {.output = "/dev/full"}, {"t", "list.lst"}, failing, failing, 1},
+      {"clean test, output full", {.output = "/dev/full"}, {"t", "list.lst"}, clean, clean, 0},
+  };
+  for (const auto& row : rows) {
+    WriteTextFile("list.lst", row.old_list);
+    EXPECT_EQ(RunDorvaneWith(row.args, row.setup).exit_code, row.exit_code) << row.name;
+    EXPECT_EQ(ReadTextFile("list.lst"), row.list) << row.name;
   }
 }
 

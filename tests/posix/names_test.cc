@@ -125,4 +125,30 @@ TEST(Names, LongNamesAndDirectoryChainsPastThePathLimit) {
   }
 }
 
+// A start directory whose name holds a line end, or a typed one longer than
+// the reader's field, must not forge a line through the ROOT line: the test
+// of the lists made finds nothing to check.
+TEST(Names, TheRootLineNeverReadsAsMoreThanOneLine) {
+  ScopedTempDir temp;
+  const std::string forged = "FILE: " + Abc + "  3  \"victim\"";
+  MakeDirectory("r\n" + forged);
+  // Written as typed, for its absolute path does not fit 259 characters; the
+  // forged name starts where the field after the tag ends.
+  const std::string deep(201, 'a');
+  MakeDirectory(deep + "/" + forged);
+  std::string typed;
+  while (typed.size() < 820) typed += "./";
+  typed += deep + "/" + forged;
+  // Each with a part its ROOT line must show.
+  const std::pair<std::string, std::string> rows[] = {{"r\n" + forged, "/r?FILE: "},
+                                                       {typed, "ROOT: \"./././"}};
+  for (const auto& [start, shown] : rows) {
+    ASSERT_EQ(RunDorvaneLimited({"c", "list.lst", start}, -1, 0).exit_code, 0);
+    const std::string list = ReadTextFile("list.lst");
+    EXPECT_EQ(ListFault(list), "");
+    EXPECT_NE(list.find(shown), std::string::npos) << list.substr(0, 40);
+    EXPECT_EQ(RunDorvaneLimited({"t", "list.lst"}, -1, 0).output, CleanTestOutput());
+  }
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 // a link to a file is followed.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -176,6 +177,37 @@ TEST(UnusualEntries, ListFilesThatAreNoRegularFilesCannotBeOpened) {
     EXPECT_EQ(run.exit_code, 1) << row.command << " " << row.list;
     EXPECT_EQ(run.output, Banner + row.message + "\r\n") << row.command << " " << row.list;
   }
+}
+
+// Opening is itself an act: it releases a FIFO's waiting writer, and a tape
+// or a watchdog acts on it. inotify sees every open of the watched FIFOs,
+// device and directory, while create walks a tree holding them and links
+// to them, and while test checks a list naming them; a look at a type does
+// not count.
+TEST(UnusualEntries, NoNameThatIsNoRegularFileIsOpened) {
+  ScopedTempDir temp;
+  MakeDirectory("other/dir");
+  MakeDirectory("tree");
+  std::vector<std::string> watched = {"tree/fifo", "other/fifo", "other/dir"};
+  ASSERT_EQ(mkfifo("tree/fifo", 0600), 0);
+  ASSERT_EQ(mkfifo("other/fifo", 0600), 0);
+  if (getuid() == 0 && mknod("other/device", S_IFCHR | 0666, makedev(1, 3)) == 0) {
+    watched.push_back("other/device");
+  }
+  const int events = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  std::string list = "DIR:  \".\\\"\r\n";
+  for (const std::string& path : watched) {
+    ASSERT_GE(inotify_add_watch(events, path.c_str(), IN_OPEN), 0) << path;
+    const std::string link = "tree/link" + std::to_string(list.size());
+    ASSERT_EQ(symlink(("../" + path).c_str(), link.c_str()), 0);
+    list += "FILE: " + Abc + "  0  \"" + path + "\"\r\nFILE: " + Abc + "  0  \"" + link + "\"\r\n";
+  }
+  WriteTextFile("test.lst", list);
+  EXPECT_EQ(RunDorvaneLimited({"c", "list.lst", "tree"}, -1, 0).exit_code, 0);
+  EXPECT_EQ(RunDorvaneLimited({"t", "test.lst"}, -1, 0).exit_code, 0);
+  char buffer[4096];
+  EXPECT_EQ(read(events, buffer, sizeof buffer), -1) << "opened";
+  close(events);
 }
 
 // "CONIN$", the console on Windows, is an ordinary file name here, for
