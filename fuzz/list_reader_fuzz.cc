@@ -1,7 +1,9 @@
 // Fuzz target: arbitrary bytes as a checksum list, verified over a small
 // fixed tree by VerifyList. It must end, stay inside its buffers, and leave
 // a well-formed failure list, cut where a run with room for every failure
-// shows the next one no longer fitted.
+// shows the next one no longer fitted. The run with room uses the scalar MD5
+// kernel, the other the best one the machine has: both must judge every
+// line alike.
 //
 // Input: byte 0 picks the reader's read size, byte 1 the failure list's
 // capacity (small ones to reach the overflow path); the rest is the list.
@@ -86,7 +88,8 @@ std::vector<std::string> EntriesOf(const std::vector<char>& list) {
   return entries;
 }
 
-Verified VerifyListFile(DWORD read_size, std::size_t capacity) {
+Verified VerifyListFile(DWORD read_size, std::size_t capacity,
+                        const Md5LaneKernel* kernel) {
   HANDLE list = CreateFileA(ListName, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (list == INVALID_HANDLE_VALUE) abort();
@@ -94,7 +97,7 @@ Verified VerifyListFile(DWORD read_size, std::size_t capacity) {
   InitListReader(reader, list, read_size);
   // Exactly capacity bytes on the heap, so that a write past them is caught.
   std::vector<char> failures(capacity, '#');
-  const int whole = VerifyList(reader, failures.data(), capacity);
+  const int whole = VerifyList(reader, failures.data(), capacity, kernel);
   Verified verified{whole, reader->failed, reader->position, EntriesOf(failures)};
   delete reader;
   CloseHandle(list);
@@ -130,10 +133,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const DWORD read_size = ReadSizes[data[0] % (sizeof ReadSizes / sizeof ReadSizes[0])];
   const std::size_t capacity = CapacityOf(data[1]);
   PutFile(ListName, data + 2, size - 2);
-  const Verified run = VerifyListFile(read_size, capacity);
+  const Md5LaneKernel* kernels[8];
+  const int count = UsableMd5LaneKernels(kernels, 8);
+  const Verified run = VerifyListFile(read_size, capacity, kernels[count - 1]);
   // A list read to its end is read exactly to its size.
   if (run.whole == 1 && !run.failed && run.position != size - 2) abort();
   if (run.position > size - 2) abort();
-  CheckTheCut(run, capacity, VerifyListFile(ListReadBufferSize, RoomyCapacity));
+  CheckTheCut(run, capacity, VerifyListFile(ListReadBufferSize, RoomyCapacity, kernels[0]));
   return 0;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "digest/md5_lanes.h"
 #include "platform/win32.h"
 
 // What every run prints first, and last before its key wait.
@@ -64,6 +65,11 @@ std::string PatternBytes(std::size_t count);
 // The absolute path GetFullPathNameA makes of name, as the ROOT line holds
 // it; empty when it fails.
 std::string FullPathOf(const std::string& name);
+
+// The MD5 lane kernels to try a test with: every one this machine can run,
+// and the scalar transform in three and in sixteen lanes, so that lane
+// counts other than the machine's are tried too.
+std::vector<const Md5LaneKernel*> KernelsToTry();
 
 // HashFile's digest of path; on failure "failed:" and the text it left
 // (which must be empty).

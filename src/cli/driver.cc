@@ -1,4 +1,5 @@
-// Modes, opening the list file, and the create/append run.
+// Modes, opening the list file, the create/append run and the test run's
+// report.
 #include "cli/driver.h"
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include "listing/walker.h"
 #include "platform/console.h"
 #include "platform/file64.h"
+#include "verify/verifier.h"
 
 namespace {
 
@@ -33,15 +35,15 @@ bool SeekAppendPosition(HANDLE list_file) {
 // list, so that a run cut short leaves the first lines of the new section
 // and nothing of the old list behind them; a cut that fails would leave
 // them, and counts as a failed write.
-int WriteSection(RunMode mode, HANDLE list_file, const char* root_path,
-                 bool needs_line_end, char* path) {
+bool WriteSection(RunMode mode, HANDLE list_file, const char* root_path,
+                  bool needs_line_end, char* path, const Md5LaneKernel* kernel) {
   // Create's position is the start of the file.
-  if (mode == ModeCreate && !SetEndOfFile(list_file)) return 0;
-  if (needs_line_end && !WriteListText(list_file, "\r\n", 2)) return 0;
+  if (mode == ModeCreate && !SetEndOfFile(list_file)) return false;
+  if (needs_line_end && !WriteListText(list_file, "\r\n", 2)) return false;
   char line[LineBufferSize];
-  if (!WriteListText(list_file, line, BuildRootLine(root_path, line))) return 0;
+  if (!WriteListText(list_file, line, BuildRootLine(root_path, line))) return false;
   std::strcpy(path, ".");
-  return WalkDirectory(path, list_file);
+  return WalkDirectory(path, list_file, kernel);
 }
 
 }  // namespace
@@ -68,7 +70,8 @@ HANDLE OpenListFile(const char* file_name, RunMode mode) {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-int RunListing(RunMode mode, HANDLE list_file, const char* start_dir) {
+bool RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
+                const Md5LaneKernel* kernel) {
   const bool needs_line_end = mode == ModeAppend && SeekAppendPosition(list_file);
   char saved_directory[MAX_PATH];
   const DWORD saved_length = GetCurrentDirectoryA(MAX_PATH, saved_directory);
@@ -83,14 +86,32 @@ int RunListing(RunMode mode, HANDLE list_file, const char* start_dir) {
     if (length > 0 && length < PathBufferSize) root_path = path;
   }
 
-  int written = 1;
+  bool ok = true;
   if (start_dir == nullptr || !SetCurrentDirectoryA(start_dir)) {
     ConsolePrint("invalid directory: %s\n", start_dir != nullptr ? start_dir : "(null)");
   } else {
-    written = WriteSection(mode, list_file, root_path, needs_line_end, path);
+    ok = WriteSection(mode, list_file, root_path, needs_line_end, path, kernel);
   }
   if (saved) SetCurrentDirectoryA(saved_directory);
-  return written;
+  return ok;
+}
+
+bool RunTest(HANDLE list_file, const Md5LaneKernel* kernel) {
+  ListReader reader;
+  InitListReader(&reader, list_file, ListReadBufferSize);
+  char failure_list[FailureListSize];
+  const int whole = VerifyList(&reader, failure_list, FailureListSize, kernel);
+  // A report that is lost would read as a clean pass.
+  bool printed = true;
+  if (failure_list[0] != '\0') {
+    printed = ConsolePrint("errors:\n") && printed;
+    for (const char* entry = failure_list; *entry != '\0'; entry += std::strlen(entry) + 1) {
+      printed = ConsolePrint("%s\n", entry) && printed;
+    }
+    if (!whole) printed = ConsolePrint("... and some others...\n") && printed;
+  }
+  if (reader.failed) ConsolePrint("cannot read file\n");
+  return !reader.failed && printed;
 }
 
 void PrintUsage() {

@@ -3,7 +3,6 @@
 #include "platform/console.h"
 #include "platform/process.h"
 #include "platform/win32.h"
-#include "verify/verifier.h"
 
 int main(int argc, char** argv) {
   PrepareProcess();
@@ -17,6 +16,8 @@ int main(int argc, char** argv) {
     PrintUsage();
     return 1;
   }
+  // One kernel for the whole run, chosen from what the processor offers.
+  const Md5LaneKernel* kernel = ChooseMd5LaneKernel();
   HANDLE list_file = OpenListFile(argv[2], mode);
   if (list_file == INVALID_HANDLE_VALUE) {
     ConsolePrint("cannot %s file\n", mode == ModeTest ? "open" : "create");
@@ -28,13 +29,13 @@ int main(int argc, char** argv) {
   // whole is no list.
   int exit_code = 0;
   if (mode == ModeTest) {
-    if (!RunTest(list_file)) exit_code = 1;
+    if (!RunTest(list_file, kernel)) exit_code = 1;
     CloseHandle(list_file);
   } else {
-    int written = RunListing(mode, list_file, argc > 3 ? argv[3] : nullptr);
+    bool ok = RunListing(mode, list_file, argc > 3 ? argv[3] : nullptr, kernel);
     // Closing may report a write that the system had held back.
-    if (!CloseHandle(list_file)) written = 0;
-    if (!written) {
+    if (!CloseHandle(list_file)) ok = false;
+    if (!ok) {
       ConsolePrint("cannot write file\n");
       exit_code = 1;
     }

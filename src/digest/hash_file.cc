@@ -13,29 +13,40 @@ void BeginFileHash(HANDLE file, FileHashState* state) {
 // it is read is read to its new end; a read that brings nothing (the file
 // shrank) ends the loop and leaves the decision to FinishFileHash. The growth
 // followed is bounded, so that a file that keeps growing ends the reading.
-int HashNextChunk(HANDLE file, unsigned char* buffer, FileHashState* state) {
+DWORD ReadNextChunk(HANDLE file, unsigned char* buffer, FileHashState* state) {
   if (state->count == QueryFileSize(file)) return 0;
   if (state->count >= 2 * state->start_size + HashGrowthAllowance) return 0;
   DWORD got = 0;
-  if (!ReadFile(file, buffer, HashChunkSize, &got, nullptr) || got == 0) return 0;
-  Md5Update(&state->context, buffer, got);
+  if (!ReadFile(file, buffer, HashChunkSize, &got, nullptr)) return 0;
   state->count += got;
-  return 1;
+  return got;
+}
+
+bool HashNextChunk(HANDLE file, unsigned char* buffer, FileHashState* state) {
+  const DWORD got = ReadNextChunk(file, buffer, state);
+  if (got == 0) return false;
+  Md5Update(&state->context, buffer, got);
+  return true;
 }
 
 // The digest is taken only when the bytes hashed are exactly the file as it
 // now stands: the position and the count both meet its current size.
-int FinishFileHash(HANDLE file, FileHashState* state, char* hex_text,
-                   std::uint64_t* hashed_size) {
+bool FinishFileHash(HANDLE file, FileHashState* state, char* hex_text,
+                    std::uint64_t* hashed_size) {
   hex_text[0] = '\0';
   *hashed_size = 0;
   const std::uint64_t size = QueryFileSize(file);
-  if (QueryFilePosition(file) != size || state->count != size) return 0;
+  if (QueryFilePosition(file) != size || state->count != size) return false;
   unsigned char digest[Md5DigestSize];
   Md5Final(digest, &state->context);
   DigestToHex(digest, hex_text);
   *hashed_size = size;
-  return 1;
+  return true;
+}
+
+HANDLE OpenFileToHash(const char* path, DWORD open_flags) {
+  return CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL | open_flags, nullptr);
 }
 
 int HashFile(const char* path, char* hex_text, std::uint64_t* hashed_size,
@@ -43,8 +54,7 @@ int HashFile(const char* path, char* hex_text, std::uint64_t* hashed_size,
   std::uint64_t size = 0;
   hex_text[0] = '\0';
   if (hashed_size != nullptr) *hashed_size = 0;
-  HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL | open_flags, nullptr);
+  HANDLE file = OpenFileToHash(path, open_flags);
   if (file == INVALID_HANDLE_VALUE) return 0;
   auto* buffer = static_cast<unsigned char*>(LocalAlloc(LMEM_FIXED, HashChunkSize));
   int result = 0;
@@ -53,7 +63,7 @@ int HashFile(const char* path, char* hex_text, std::uint64_t* hashed_size,
     BeginFileHash(file, &state);
     while (HashNextChunk(file, buffer, &state)) {
     }
-    result = FinishFileHash(file, &state, hex_text, &size);
+    result = FinishFileHash(file, &state, hex_text, &size) ? 1 : 0;
     LocalFree(buffer);
   }
   CloseHandle(file);

@@ -24,24 +24,32 @@ constexpr std::uint64_t HashGrowthAllowance = 1 << 20;
 int HashFile(const char* path, char* hex_text, std::uint64_t* hashed_size = nullptr,
              DWORD open_flags = 0);
 
-// The steps of HashFile on a file that is already open, for callers that
-// must act between chunks (tests changing a file while it is read).
+// The steps of HashFile on a file that is already open, for the lane
+// hasher, which hashes the chunks of several files together, and for tests
+// that change a file between chunks.
 struct FileHashState {
   Md5Context context;
-  std::uint64_t count;       // bytes hashed so far
+  std::uint64_t count;       // bytes read so far
   std::uint64_t start_size;  // the file's size when hashing began
 };
 // Starts hashing the open file, whose position is at its start.
 void BeginFileHash(HANDLE file, FileHashState* state);
-// Reads and hashes the next chunk into buffer (HashChunkSize bytes). Returns
-// 1 while there is more to read; 0 when the count has met the file's size as
-// queried now, when the count has reached the growth limit, at the end of
-// the file, or after a failed read.
-int HashNextChunk(HANDLE file, unsigned char* buffer, FileHashState* state);
-// Returns 1 with the hex digest and *hashed_size when the whole file as it
-// now stands, and nothing else, was hashed; 0 with hex_text empty and
-// *hashed_size 0 otherwise.
-int FinishFileHash(HANDLE file, FileHashState* state, char* hex_text,
-                   std::uint64_t* hashed_size);
+// Opens path as the hashing does: for reading, without sharing, as an
+// existing file; open_flags are ORed into the flags and attributes.
+HANDLE OpenFileToHash(const char* path, DWORD open_flags);
+// Reads the next chunk into buffer (HashChunkSize bytes) and counts it,
+// leaving the hashing of its bytes to the caller. Returns how many bytes it
+// read; 0 when the count has met the file's size as queried now, when the
+// count has reached the growth limit, at the end of the file, or after a
+// failed read.
+DWORD ReadNextChunk(HANDLE file, unsigned char* buffer, FileHashState* state);
+// ReadNextChunk, then Md5Update with the bytes read. Returns true while
+// there is more to read, false when ReadNextChunk read nothing.
+bool HashNextChunk(HANDLE file, unsigned char* buffer, FileHashState* state);
+// Returns true with the hex digest and *hashed_size when the whole file as
+// it now stands, and nothing else, was hashed; false with hex_text empty
+// and *hashed_size 0 otherwise.
+[[nodiscard]] bool FinishFileHash(HANDLE file, FileHashState* state, char* hex_text,
+                                  std::uint64_t* hashed_size);
 
 #endif  // DORVANE_DIGEST_HASH_FILE_H_

@@ -160,6 +160,15 @@ void Md5Update(Md5Context* context, const unsigned char* bytes,
   std::memcpy(context->block, bytes, length);
 }
 
+void Md5CountBlocks(Md5Context* context, std::size_t blocks) {
+  const std::uint64_t bits =
+      ((static_cast<std::uint64_t>(context->bit_count[1]) << 32) |
+       context->bit_count[0]) +
+      (static_cast<std::uint64_t>(blocks) << 9);
+  context->bit_count[0] = static_cast<std::uint32_t>(bits);
+  context->bit_count[1] = static_cast<std::uint32_t>(bits >> 32);
+}
+
 void Md5Final(unsigned char digest[Md5DigestSize], Md5Context* context) {
   const std::uint32_t used = (context->bit_count[0] >> 3) & 63;
   context->block[used] = 0x80;

@@ -2,6 +2,7 @@
 #ifndef DORVANE_DIGEST_MD5_H_
 #define DORVANE_DIGEST_MD5_H_
 
+#include <cstddef>
 #include <cstdint>
 
 // Running state of one digest computation. The bytes waiting in block are
@@ -22,6 +23,10 @@ void Md5Update(Md5Context* context, const unsigned char* bytes,
 // Pads, finishes and writes the 16-byte digest; the context must be
 // initialised again before another message.
 void Md5Final(unsigned char digest[Md5DigestSize], Md5Context* context);
+// Counts blocks whole 64-byte blocks as absorbed without compressing them:
+// for blocks whose compression a lane kernel ran on the state words. Only
+// while no partial block is waiting.
+void Md5CountBlocks(Md5Context* context, std::size_t blocks);
 // The compression function on one 64-byte block.
 void Md5Transform(std::uint32_t state[4], const unsigned char block[64]);
 // Writes 32 uppercase hex digits and a NUL into text.

@@ -69,12 +69,12 @@ int BuildFileLine(const char* hex_digest, std::uint64_t size, const char* name,
   return static_cast<int>(end - line);
 }
 
-int WriteListText(HANDLE list_file, const char* text, int length) {
+bool WriteListText(HANDLE list_file, const char* text, int length) {
   DWORD written = 0;
   if (WriteFile(list_file, text, static_cast<DWORD>(length), &written, nullptr) &&
       written == static_cast<DWORD>(length)) {
-    return 1;
+    return true;
   }
   TakeBackListText(list_file, written);
-  return 0;
+  return false;
 }

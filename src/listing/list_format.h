@@ -41,10 +41,10 @@ int BuildDirLine(const char* path, char* line);
 // its length. name is at most PathBufferSize - 1 characters.
 int BuildFileLine(const char* hex_digest, std::uint64_t size, const char* name,
                   char* line);
-// Writes length bytes at the list file's position; 1 when all went out.
+// Writes length bytes at the list file's position; true when all went out.
 // When the write fails or falls short, the part that went out is taken back
 // and the list cut there, so that it ends with the last whole line written
-// before, and no older line survives behind it; 0.
-int WriteListText(HANDLE list_file, const char* text, int length);
+// before, and no older line survives behind it; false.
+[[nodiscard]] bool WriteListText(HANDLE list_file, const char* text, int length);
 
 #endif  // DORVANE_LISTING_LIST_FORMAT_H_

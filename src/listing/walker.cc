@@ -4,8 +4,25 @@
 #include <cstdint>
 #include <cstring>
 
-#include "digest/hash_file.h"
+#include "digest/hash_lanes.h"
 #include "listing/list_format.h"
+
+// Lines waiting: the queued files' lines and the DIR lines between them.
+constexpr unsigned WalkQueueSize = 2 * HashQueueSize;
+
+struct WalkLine {
+  bool is_file;
+  std::uint64_t size;          // a file's size as the listing gave it
+  char text[PathBufferSize];   // a directory's path, or a file's name
+};
+
+struct WalkQueue {
+  HANDLE list_file;
+  unsigned first;  // the oldest line waiting
+  unsigned end;    // one past the newest
+  WalkLine lines[WalkQueueSize];
+  LaneHasher hasher;
+};
 
 namespace {
 
@@ -50,65 +67,63 @@ HANDLE StartListing(const char* directory, bool only_directories,
                           nullptr, FILE_FLAG_NO_DIRECTORY_LINKS);
 }
 
-}  // namespace
-
-int ListFileEntry(const char* directory, const WIN32_FIND_DATAA& entry,
-                  HANDLE list_file) {
-  if (HasControlByte(entry.cFileName) || IsDevice(entry)) return 1;
-  const std::size_t directory_length = std::strlen(directory);
-  const bool has_separator =
-      directory_length > 0 && directory[directory_length - 1] == '\\';
-  const std::size_t name_length = std::strlen(entry.cFileName);
-  const std::size_t path_length =
-      directory_length + (has_separator ? 0 : 1) + name_length;
-  // A path the walk's buffer could not hold is left out.
-  if (path_length > PathBufferSize - 1) return 1;
-
-  char path[LineBufferSize];
-  std::memcpy(path, directory, directory_length);
-  char* name = path + directory_length;
-  if (!has_separator) *name++ = '\\';
-  std::memcpy(name, entry.cFileName, name_length + 1);
-
-  char hex_digest[HexDigestSize];
-  std::uint64_t hashed_size = 0;
-  // Opened the way the listing was, so that a file's directories on the way
-  // are the ones listed, not a link swapped in since.
-  if (!HashFile(path, hex_digest, &hashed_size, FILE_FLAG_NO_DIRECTORY_LINKS)) {
-    return 1;
+// StartListing, once more after the files open for hashing are done and
+// closed when it failed for lack of handles: the hashing ahead of the walk
+// must never cost the walk a directory.
+HANDLE StartListingBesideHashing(WalkQueue* queue, const char* directory,
+                                 bool only_directories, WIN32_FIND_DATAA* entry) {
+  HANDLE find = StartListing(directory, only_directories, entry);
+  if (find != INVALID_HANDLE_VALUE ||
+      GetLastError() != ERROR_TOO_MANY_OPEN_FILES) {
+    return find;
   }
-  const std::uint64_t size =
-      (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) |
-      entry.nFileSizeLow;
-  if (hashed_size != size) return 1;
-  char line[LineBufferSize];
-  const int length = BuildFileLine(hex_digest, size, entry.cFileName, line);
-  return WriteListText(list_file, line, length);
+  CloseHashedFiles(&queue->hasher);
+  return StartListing(directory, only_directories, entry);
 }
 
-int ListDirectoryFiles(const char* directory, HANDLE list_file) {
-  WIN32_FIND_DATAA entry;
-  HANDLE find = StartListing(directory, false, &entry);
-  if (find == INVALID_HANDLE_VALUE) return 1;
-  int written = 1;
-  do {
-    if (!IsDirectory(entry)) written = ListFileEntry(directory, entry, list_file);
-  } while (written && FindNextFileA(find, &entry));
+// Closes a listing; a file that waits for a handle may have one now.
+void EndListing(WalkQueue* queue, HANDLE find) {
   FindClose(find);
-  return written;
+  ResumeOpening(&queue->hasher);
 }
 
-int WalkDirectory(char* path, HANDLE list_file) {
+WalkLine& LineOf(WalkQueue* queue, unsigned number) {
+  return queue->lines[number % WalkQueueSize];
+}
+
+// Writes the oldest waiting line; for a FILE line, once its file is hashed.
+bool WriteOldestLine(WalkQueue* queue) {
+  const WalkLine& line = LineOf(queue, queue->first++);
+  char text[LineBufferSize];
+  if (!line.is_file) {
+    return WriteListText(queue->list_file, text, BuildDirLine(line.text, text));
+  }
+  HashResult result;
+  TakeHashResult(&queue->hasher, &result);
+  if (!result.ok || result.hashed_size != line.size) return true;
+  return WriteListText(queue->list_file, text,
+                       BuildFileLine(result.hex, line.size, line.text, text));
+}
+
+// Writes out the oldest lines until one more line, and for a file one more
+// hashing, can wait.
+bool MakeRoom(WalkQueue* queue, bool for_file) {
+  while (queue->end - queue->first == WalkQueueSize ||
+         (for_file && HashQueueFull(&queue->hasher))) {
+    if (!WriteOldestLine(queue)) return false;
+  }
+  return true;
+}
+
+bool WalkTree(char* path, WalkQueue* queue) {
   PathAddBackslashA(path);
-  char line[LineBufferSize];
-  if (!WriteListText(list_file, line, BuildDirLine(path, line))) return 0;
-  if (!ListDirectoryFiles(path, list_file)) return 0;
+  if (!QueueDirLine(queue, path) || !ListDirectoryFiles(path, queue)) return false;
 
   WIN32_FIND_DATAA entry;
-  HANDLE find = StartListing(path, true, &entry);
-  if (find == INVALID_HANDLE_VALUE) return 1;
+  HANDLE find = StartListingBesideHashing(queue, path, true, &entry);
+  if (find == INVALID_HANDLE_VALUE) return true;
   const std::size_t length = std::strlen(path);
-  int written = 1;
+  bool ok = true;
   do {
     if (!IsDirectory(entry) || IsDotEntry(entry.cFileName)) continue;
     if (HasControlByte(entry.cFileName)) continue;
@@ -116,9 +131,92 @@ int WalkDirectory(char* path, HANDLE list_file) {
     if (length + std::strlen(entry.cFileName) + 1 > PathBufferSize - 1) continue;
     std::strcpy(path + length, entry.cFileName);
     std::strcat(path + length, "\\");
-    written = WalkDirectory(path, list_file);
+    ok = WalkTree(path, queue);
     path[length] = '\0';
-  } while (written && FindNextFileA(find, &entry));
-  FindClose(find);
-  return written;
+  } while (ok && FindNextFileA(find, &entry));
+  EndListing(queue, find);
+  return ok;
+}
+
+}  // namespace
+
+WalkQueue* StartWalkQueue(HANDLE list_file, const Md5LaneKernel* kernel) {
+  auto* queue = static_cast<WalkQueue*>(LocalAlloc(LMEM_FIXED, sizeof(WalkQueue)));
+  if (queue == nullptr) return nullptr;
+  queue->list_file = list_file;
+  queue->first = 0;
+  queue->end = 0;
+  StartHashing(&queue->hasher, kernel);
+  return queue;
+}
+
+void EndWalkQueue(WalkQueue* queue) {
+  StopHashing(&queue->hasher);
+  LocalFree(queue);
+}
+
+bool QueueDirLine(WalkQueue* queue, const char* path) {
+  if (!MakeRoom(queue, false)) return false;
+  WalkLine& line = LineOf(queue, queue->end++);
+  line.is_file = false;
+  std::strcpy(line.text, path);
+  return true;
+}
+
+bool QueueFileEntry(WalkQueue* queue, const char* directory,
+                    const WIN32_FIND_DATAA& entry) {
+  if (HasControlByte(entry.cFileName) || IsDevice(entry)) return true;
+  const std::size_t directory_length = std::strlen(directory);
+  const bool has_separator =
+      directory_length > 0 && directory[directory_length - 1] == '\\';
+  const std::size_t name_length = std::strlen(entry.cFileName);
+  const std::size_t path_length =
+      directory_length + (has_separator ? 0 : 1) + name_length;
+  // A path the walk's buffer could not hold is left out.
+  if (path_length > PathBufferSize - 1) return true;
+  if (!MakeRoom(queue, true)) return false;
+
+  char path[PathBufferSize];
+  std::memcpy(path, directory, directory_length);
+  char* name = path + directory_length;
+  if (!has_separator) *name++ = '\\';
+  std::memcpy(name, entry.cFileName, name_length + 1);
+  // Opened the way the listing was, so that the file's directories on the
+  // way are the ones listed, not a link swapped in since; the listing told
+  // its type, so it is not asked again.
+  QueueFileToHash(&queue->hasher, path, FILE_FLAG_NO_DIRECTORY_LINKS, false);
+
+  WalkLine& line = LineOf(queue, queue->end++);
+  line.is_file = true;
+  line.size = (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) |
+              entry.nFileSizeLow;
+  std::memcpy(line.text, entry.cFileName, name_length + 1);
+  return true;
+}
+
+bool ListDirectoryFiles(const char* directory, WalkQueue* queue) {
+  WIN32_FIND_DATAA entry;
+  HANDLE find = StartListingBesideHashing(queue, directory, false, &entry);
+  if (find == INVALID_HANDLE_VALUE) return true;
+  bool ok = true;
+  do {
+    if (!IsDirectory(entry)) ok = QueueFileEntry(queue, directory, entry);
+  } while (ok && FindNextFileA(find, &entry));
+  EndListing(queue, find);
+  return ok;
+}
+
+bool WriteQueuedLines(WalkQueue* queue) {
+  while (queue->first != queue->end) {
+    if (!WriteOldestLine(queue)) return false;
+  }
+  return true;
+}
+
+bool WalkDirectory(char* path, HANDLE list_file, const Md5LaneKernel* kernel) {
+  WalkQueue* queue = StartWalkQueue(list_file, kernel);
+  if (queue == nullptr) return false;
+  const bool ok = WalkTree(path, queue) && WriteQueuedLines(queue);
+  EndWalkQueue(queue);
+  return ok;
 }

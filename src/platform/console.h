@@ -5,8 +5,9 @@
 
 // Formatted print to standard output as a text stream: every "\n" goes out
 // as CR LF, also when the output is redirected, and the message is flushed
-// before the call returns. Returns 1 when all of it was written, 0 otherwise.
-int ConsolePrint(const char* format, ...)
+// before the call returns. Returns true when all of it was written. Most
+// messages go out whatever happens, so the result may be ignored.
+bool ConsolePrint(const char* format, ...)
 #if defined(__GNUC__) || defined(__clang__)
     __attribute__((format(printf, 1, 2)))
 #endif

@@ -1,17 +1,27 @@
-// The list verifier and the test command's report.
+// The list verifier.
 #include "verify/verifier.h"
 
+#include <climits>
 #include <cstring>
 
-#include "digest/hash_file.h"
+#include "digest/hash_lanes.h"
 #include "listing/list_format.h"
-#include "platform/console.h"
 #include "platform/file64.h"
 
 namespace {
 
 constexpr int TagCapacity = TagLength + 1;
 constexpr int DigestCapacity = HexDigestSize;
+// No FILE line: a read error met outside one.
+constexpr unsigned NoLine = UINT_MAX;
+
+// The files read from the list and not judged yet, and the failure list.
+struct Checks {
+  LaneHasher hasher;
+  char listed[HashQueueSize][DigestCapacity];  // by ticket
+  char* end;         // where the next failing path goes
+  std::size_t room;  // bytes of the failure list still free
+};
 
 bool EqualsIgnoringCase(const char* a, const char* b) {
   for (; *a != '\0' && *b != '\0'; ++a, ++b) {
@@ -23,19 +33,11 @@ bool EqualsIgnoringCase(const char* a, const char* b) {
   return *a == *b;
 }
 
-// Only a regular file is opened: opening a FIFO or a device can act.
-bool IsRegularFile(const char* path) {
-  const DWORD attributes = GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
-}
-
-// Reads the rest of a FILE line into path behind the directory prefix and
-// checks the file. Returns 1 when it passes.
-int CheckFileLine(ListReader* reader, const char* prefix, char* path) {
+// Reads the rest of a FILE line: the listed digest into listed, the path
+// (the directory prefix followed by the name) into path.
+void ReadFileLine(ListReader* reader, const char* prefix, char* listed, char* path) {
   std::strcpy(path, prefix);
   const int length = static_cast<int>(std::strlen(path));
-  char listed[DigestCapacity];
   ReadField(reader, listed, DigestCapacity);
   StrTrimA(listed, " ");
   // The rest holds the size and the quoted name; the size and the spaces
@@ -44,32 +46,38 @@ int CheckFileLine(ListReader* reader, const char* prefix, char* path) {
   ReadField(reader, name, LineBufferSize - length);
   StrTrimA(name, "0123456789 ");
   Unquote(name);
-  char computed[HexDigestSize];
-  return IsRegularFile(path) && HashFile(path, computed) &&
-         EqualsIgnoringCase(listed, computed);
 }
 
 // Appends path to the failure list if it fits; false when it does not.
-bool StoreFailure(const char* path, char** end, std::size_t* room) {
+bool StoreFailure(const char* path, Checks* checks) {
   // An empty path would read as the closing entry; it stands as "".
   if (path[0] == '\0') path = "\"\"";
   const std::size_t length = std::strlen(path);
-  if (length + 1 >= *room) return false;
-  std::memcpy(*end, path, length + 1);
-  *end += length + 1;
-  *room -= length + 1;
+  if (length + 1 >= checks->room) return false;
+  std::memcpy(checks->end, path, length + 1);
+  checks->end += length + 1;
+  checks->room -= length + 1;
   return true;
 }
 
-}  // namespace
+// Judges the oldest file read: it passes when it was hashed and its digest
+// is the one listed. Returns false when it failed and its path no longer
+// fits the failure list.
+bool JudgeOldest(Checks* checks) {
+  const char* listed = checks->listed[checks->hasher.oldest % HashQueueSize];
+  HashResult result;
+  TakeHashResult(&checks->hasher, &result);
+  if (result.ok && EqualsIgnoringCase(listed, result.hex)) return true;
+  return StoreFailure(result.path, checks);
+}
 
-int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity) {
+// Reads the list to its end, queueing each listed file. Returns false when
+// a failing path no longer fitted while making room for one more.
+// *failed_line is the ticket of the FILE line a read error cut short.
+bool ReadList(ListReader* reader, Checks* checks, unsigned* failed_line) {
   char prefix[LineBufferSize] = "";
   char path[LineBufferSize];
   char tag[TagCapacity];
-  char* end = failure_list;
-  std::size_t room = capacity;
-  int whole = 1;
   // Runs only while the position is below the size, so a list that shrinks
   // or fails under the reader cannot keep it going.
   while (!reader->failed && reader->position < QueryFileSize(reader->file)) {
@@ -81,34 +89,44 @@ int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity) {
       ReadField(reader, prefix, LineBufferSize);
       Unquote(prefix);
     } else if (EqualsIgnoringCase(tag, FileTag)) {
-      if (!CheckFileLine(reader, prefix, path) && !StoreFailure(path, &end, &room)) {
-        whole = 0;
-        break;
-      }
+      if (HashQueueFull(&checks->hasher) && !JudgeOldest(checks)) return false;
+      char* listed = checks->listed[checks->hasher.end % HashQueueSize];
+      ReadFileLine(reader, prefix, listed, path);
+      const unsigned ticket = QueueFileToHash(&checks->hasher, path, 0, true);
+      if (reader->failed) *failed_line = ticket;
     } else if (tag[0] != '\0') {
       ReadField(reader, path, LineBufferSize);
     }
     // Nothing taken although the size says more: the list ended early.
     if (reader->position == start) reader->failed = true;
   }
-  *end = '\0';
-  return whole;
+  return true;
 }
 
-int RunTest(HANDLE list_file) {
-  ListReader reader;
-  InitListReader(&reader, list_file, ListReadBufferSize);
-  char failure_list[FailureListSize];
-  const int whole = VerifyList(&reader, failure_list, FailureListSize);
-  // A report that is lost would read as a clean pass.
-  int printed = 1;
-  if (failure_list[0] != '\0') {
-    printed &= ConsolePrint("errors:\n");
-    for (const char* entry = failure_list; *entry != '\0'; entry += std::strlen(entry) + 1) {
-      printed &= ConsolePrint("%s\n", entry);
-    }
-    if (!whole) printed &= ConsolePrint("... and some others...\n");
+}  // namespace
+
+int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
+               const Md5LaneKernel* kernel) {
+  failure_list[0] = '\0';
+  auto* checks = static_cast<Checks*>(LocalAlloc(LMEM_FIXED, sizeof(Checks)));
+  if (checks == nullptr) {
+    reader->failed = true;
+    return 1;
   }
-  if (reader.failed) ConsolePrint("cannot read file\n");
-  return reader.failed || !printed ? 0 : 1;
+  StartHashing(&checks->hasher, kernel);
+  checks->end = failure_list;
+  checks->room = capacity;
+  unsigned failed_line = NoLine;
+  bool whole = ReadList(reader, checks, &failed_line);
+  while (whole && !HashQueueEmpty(&checks->hasher)) {
+    const unsigned ticket = checks->hasher.oldest;
+    whole = JudgeOldest(checks);
+    // Checked one at a time, the reading would have stopped at this file:
+    // a read error further on would not have been met.
+    if (!whole && failed_line != ticket) reader->failed = false;
+  }
+  *checks->end = '\0';
+  StopHashing(&checks->hasher);
+  LocalFree(checks);
+  return whole ? 1 : 0;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 
+#include "digest/md5_lanes.h"
 #include "verify/field_reader.h"
 
 constexpr std::size_t FailureListSize = 10240;
@@ -15,13 +16,13 @@ constexpr std::size_t FailureListSize = 10240;
 // n + 1 is less than the room still free. Returns 1 when the whole list was
 // read, 0 when a failing path no longer fitted. A read error, or a list that
 // ends before its size, stops the reading and leaves reader->failed set.
-int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity);
-
-// The test command: verifies the open list and prints "errors:" with the
-// failing paths, then "cannot read file" if the list could not be read to its
-// end. A listed name that is no regular file fails without being opened.
-// Returns 1, or 0 after such a read error or when a line of the report
-// could not be written.
-int RunTest(HANDLE list_file);
+// Files are hashed with kernel, several at once, while the reading goes on
+// ahead; they are judged in list order, so the failure list and the point
+// where the reading stops are those of checking one file at a time (a read
+// error met past a failing path that no longer fitted is not reported).
+// When its memory cannot be had nothing is verified and reader->failed is
+// set.
+int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
+               const Md5LaneKernel* kernel);
 
 #endif  // DORVANE_VERIFY_VERIFIER_H_

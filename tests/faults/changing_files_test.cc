@@ -41,7 +41,11 @@ TEST(ChangingFiles, AFileChangedOrDeletedSinceListingIsLeftOut) {
     entry.dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
     entry.nFileSizeLow = row.listed_size;
     std::strcpy(entry.cFileName, "f");
-    EXPECT_EQ(ListFileEntry(".\\", entry, list), 1) << row.fault;
+    WalkQueue* queue = StartWalkQueue(list, ChooseMd5LaneKernel());
+    ASSERT_NE(queue, nullptr);
+    EXPECT_TRUE(QueueFileEntry(queue, ".\\", entry)) << row.fault;
+    EXPECT_TRUE(WriteQueuedLines(queue)) << row.fault;
+    EndWalkQueue(queue);
     CloseHandle(list);
     EXPECT_EQ(ReadTextFile("list.lst"),
               row.listed ? "FILE: 900150983CD24FB0D6963F7D28E17F72  3  \"f\"\r\n" : "")
@@ -53,7 +57,7 @@ TEST(ChangingFiles, ADirectoryRemovedBeforeItIsWalkedKeepsOnlyItsDirLine) {
   ScopedTempDir temp;
   HANDLE list = OpenHandle("list.lst", GENERIC_WRITE, OPEN_ALWAYS);
   char path[PathBufferSize] = ".\\gone";
-  EXPECT_EQ(WalkDirectory(path, list), 1);
+  EXPECT_TRUE(WalkDirectory(path, list, ChooseMd5LaneKernel()));
   CloseHandle(list);
   EXPECT_EQ(ReadTextFile("list.lst"), "DIR:  \".\\gone\\\"\r\n");
 }

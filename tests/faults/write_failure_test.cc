@@ -23,7 +23,7 @@ TEST(WriteFailures, ListingReportsAFailedWriteAndRestoresTheDirectory) {
   for (RunMode mode : {ModeCreate, ModeAppend}) {
     HANDLE list = OpenForReading("list.lst");
     ASSERT_NE(list, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(RunListing(mode, list, "tree"), 0) << mode;
+    EXPECT_FALSE(RunListing(mode, list, "tree", ChooseMd5LaneKernel())) << mode;
     CloseHandle(list);
     EXPECT_EQ(std::filesystem::current_path(), start) << mode;
     EXPECT_EQ(ReadTextFile("list.lst"), old_list) << mode;
@@ -37,8 +37,12 @@ TEST(WriteFailures, TheWalkReportsAFailedWrite) {
   WriteTextFile("list.lst", "");
   HANDLE list = OpenForReading("list.lst");
   char path[PathBufferSize] = "tree";
-  EXPECT_EQ(WalkDirectory(path, list), 0);
-  EXPECT_EQ(ListDirectoryFiles("tree\\sub", list), 0);
+  EXPECT_FALSE(WalkDirectory(path, list, ChooseMd5LaneKernel()));
+  WalkQueue* queue = StartWalkQueue(list, ChooseMd5LaneKernel());
+  ASSERT_NE(queue, nullptr);
+  EXPECT_TRUE(ListDirectoryFiles("tree\\sub", queue));
+  EXPECT_FALSE(WriteQueuedLines(queue));
+  EndWalkQueue(queue);
   CloseHandle(list);
 }
 

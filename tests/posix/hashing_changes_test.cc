@@ -4,17 +4,20 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "digest/hash_file.h"
+#include "digest/hash_lanes.h"
 #include "test_util.h"
 
 namespace {
@@ -24,51 +27,95 @@ void AppendBytes(const std::string& path, const std::string& bytes) {
   out << bytes;
 }
 
-// Each row changes the file after the first chunk of three was hashed. A
-// digest may only come out when it describes the whole file as it then
-// stands, with that size.
+// What hashing "f" gave when it was changed after its first chunk was read.
+struct Outcome {
+  int result;
+  std::string hex;
+  std::uint64_t size;
+};
+
+// By the steps of HashFile.
+Outcome HashChangedBySteps(void (*change)()) {
+  HANDLE file = OpenForReading("f");
+  EXPECT_NE(file, INVALID_HANDLE_VALUE);
+  unsigned char buffer[HashChunkSize];
+  FileHashState state;
+  BeginFileHash(file, &state);
+  EXPECT_TRUE(HashNextChunk(file, buffer, &state));
+  change();
+  while (HashNextChunk(file, buffer, &state)) {
+  }
+  char hex[HexDigestSize] = "garbage";
+  Outcome outcome{0, "", 99};
+  outcome.result = FinishFileHash(file, &state, hex, &outcome.size);
+  CloseHandle(file);
+  outcome.hex = hex;
+  return outcome;
+}
+
+// By the lane hasher, "f" first and two other files beside it in the lanes;
+// the first step reads the first chunk of each.
+Outcome HashChangedInLanes(const Md5LaneKernel* kernel, void (*change)()) {
+  WriteTextFile("g", PatternBytes(5 * HashChunkSize + 3));
+  WriteTextFile("h", PatternBytes(100));
+  auto hasher = std::make_unique<LaneHasher>();
+  StartHashing(hasher.get(), kernel);
+  for (const char* name : {"f", "g", "h"}) QueueFileToHash(hasher.get(), name, 0, false);
+  EXPECT_TRUE(AdvanceHashing(hasher.get()));
+  change();
+  HashResult results[3];
+  for (HashResult& result : results) TakeHashResult(hasher.get(), &result);
+  EXPECT_EQ(results[1].hex, HexDigestOf(PatternBytes(5 * HashChunkSize + 3))) << kernel->name;
+  EXPECT_EQ(results[2].hex, HexDigestOf(PatternBytes(100))) << kernel->name;
+  return Outcome{results[0].ok ? 1 : 0, results[0].hex, results[0].hashed_size};
+}
+
+// Each row changes the file after its first chunk was read. A digest may
+// only come out when it describes the whole file as it then stands, with
+// that size; the lane hasher must come to the same outcome as HashFile's
+// steps with every kernel.
 TEST(ChangingFiles, HashFileGivesADigestOnlyOfTheWholeFileAsItNowStands) {
   ScopedTempDir temp;
-  const std::string original = PatternBytes(3 * HashChunkSize);
   const struct {
     const char* fault;
+    std::size_t original;  // bytes at the start
     void (*change)();
     int result;
   } rows[] = {
-      {"unchanged", [] {}, 1},
+      {"unchanged", 3 * HashChunkSize, [] {}, 1},
       // Read to the new end: the digest and the size both cover it.
-      {"grew while read", [] { AppendBytes("f", "tail"); }, 1},
-      {"shrank below what was read",
+      {"grew while read", 3 * HashChunkSize, [] { AppendBytes("f", "tail"); }, 1},
+      // The first read ended inside a block, which the new bytes complete.
+      {"grew after a short first read", 100, [] { AppendBytes("f", PatternBytes(200)); }, 1},
+      {"shrank below what was read", 3 * HashChunkSize,
        [] { std::filesystem::resize_file("f", HashChunkSize / 2); }, 0},
-      {"shrank above what was read",
+      {"shrank above what was read", 3 * HashChunkSize,
        [] { std::filesystem::resize_file("f", 2 * HashChunkSize - 5); }, 1},
-      {"emptied", [] { std::filesystem::resize_file("f", 0); }, 0},
+      {"emptied", 3 * HashChunkSize, [] { std::filesystem::resize_file("f", 0); }, 0},
       // The same size with other bytes cannot be told by size; the digest
       // then is that of the bytes as read.
-      {"rewritten in place, same size",
+      {"rewritten in place, same size", 3 * HashChunkSize,
        [] { WriteTextFile("f", std::string(3 * HashChunkSize, 'x')); }, 1},
   };
   for (const auto& row : rows) {
+    const std::string original = PatternBytes(row.original);
     WriteTextFile("f", original);
-    HANDLE file = OpenForReading("f");
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    unsigned char buffer[HashChunkSize];
-    FileHashState state;
-    BeginFileHash(file, &state);
-    ASSERT_EQ(HashNextChunk(file, buffer, &state), 1) << row.fault;
-    row.change();
-    while (HashNextChunk(file, buffer, &state)) {
-    }
-    char hex[HexDigestSize] = "garbage";
-    std::uint64_t size = 99;
-    EXPECT_EQ(FinishFileHash(file, &state, hex, &size), row.result) << row.fault;
-    CloseHandle(file);
+    const Outcome steps = HashChangedBySteps(row.change);
+    EXPECT_EQ(steps.result, row.result) << row.fault;
     // What was read: the first chunk before the change, the rest after it.
+    const std::size_t first = std::min<std::size_t>(row.original, HashChunkSize);
     const std::string now = ReadTextFile("f");
-    const std::string read = original.substr(0, HashChunkSize) +
-                             (now.size() > HashChunkSize ? now.substr(HashChunkSize) : "");
-    EXPECT_EQ(hex, row.result ? HexDigestOf(read) : "") << row.fault;
-    EXPECT_EQ(size, row.result ? now.size() : 0u) << row.fault;
+    const std::string read =
+        original.substr(0, first) + (now.size() > first ? now.substr(first) : "");
+    EXPECT_EQ(steps.hex, row.result ? HexDigestOf(read) : "") << row.fault;
+    EXPECT_EQ(steps.size, row.result ? now.size() : 0u) << row.fault;
+    for (const Md5LaneKernel* kernel : KernelsToTry()) {
+      WriteTextFile("f", original);
+      const Outcome lanes = HashChangedInLanes(kernel, row.change);
+      EXPECT_EQ(lanes.result, steps.result) << row.fault << ", " << kernel->name;
+      EXPECT_EQ(lanes.hex, steps.hex) << row.fault << ", " << kernel->name;
+      EXPECT_EQ(lanes.size, steps.size) << row.fault << ", " << kernel->name;
+    }
   }
 }
 
@@ -92,7 +139,7 @@ TEST(ChangingFiles, HashingStopsOnAFileThatKeepsGrowing) {
   EXPECT_EQ(passes, limit_passes);
   char hex[HexDigestSize];
   std::uint64_t size = 0;
-  EXPECT_EQ(FinishFileHash(file, &state, hex, &size), 0);
+  EXPECT_FALSE(FinishFileHash(file, &state, hex, &size));
   CloseHandle(file);
 }
 

@@ -15,11 +15,11 @@
 
 namespace {
 
-// count files of 3 bytes in each of tree, tree/a and tree/a/b.
-void MakeWideTree(int count) {
+// count files of content in each of tree, tree/a and tree/a/b.
+void MakeWideTree(int count, const std::string& content = "abc") {
   MakeDirectory("tree/a/b");
   for (const char* dir : {"tree/", "tree/a/", "tree/a/b/"}) {
-    for (int i = 0; i < count; ++i) WriteTextFile(dir + std::to_string(i) + ".txt", "abc");
+    for (int i = 0; i < count; ++i) WriteTextFile(dir + std::to_string(i) + ".txt", content);
   }
 }
 
@@ -128,6 +128,24 @@ TEST(Limits, MoreFilesThanTheOpenFileLimitAllowsAtOnce) {
   EXPECT_EQ(ListedFiles(list).size(), 450u);
   ASSERT_EQ(chdir("tree"), 0);
   const RunResult test = RunDorvaneLimited({"t", "../list.lst"}, RLIMIT_NOFILE, FewHandles);
+  EXPECT_EQ(test.exit_code, 0);
+  EXPECT_EQ(test.output, CleanTestOutput());
+}
+
+// The walk holds the standard handles, the list and a listing per level of
+// the tree (three here); the test the standard handles and the list. With
+// one handle to spare for the files, the lanes that cannot get one wait for
+// another to close it: every file is listed and verified as without a limit.
+// The files take more than one block, so that they stay open side by side.
+TEST(Limits, OneHandleBeyondWhatTheRunNeedsItselfIsEnough) {
+  ScopedTempDir temp;
+  MakeWideTree(40, PatternBytes(1000));
+  ASSERT_EQ(RunDorvane({"c", "whole.lst", "tree"}).exit_code, 0);
+  const RunResult create = RunDorvaneLimited({"c", "list.lst", "tree"}, RLIMIT_NOFILE, 3 + 1 + 3 + 1);
+  EXPECT_EQ(create.exit_code, 0);
+  EXPECT_EQ(ReadTextFile("list.lst"), ReadTextFile("whole.lst"));
+  ASSERT_EQ(chdir("tree"), 0);
+  const RunResult test = RunDorvaneLimited({"t", "../list.lst"}, RLIMIT_NOFILE, 3 + 1 + 1);
   EXPECT_EQ(test.exit_code, 0);
   EXPECT_EQ(test.output, CleanTestOutput());
 }

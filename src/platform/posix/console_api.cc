@@ -116,23 +116,23 @@ void ReadOneKey(int fd) {
   }
 }
 
-int WriteAll(const char* text, std::size_t length) {
+bool WriteAll(const char* text, std::size_t length) {
   while (length > 0) {
     const ssize_t put = write(STDOUT_FILENO, text, length);
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return 0;
+    if (put <= 0) return false;
     text += put;
     length -= static_cast<std::size_t>(put);
   }
-  return 1;
+  return true;
 }
 
 // Writes text with every "\n" turned into CR LF.
-int WriteText(const char* text, std::size_t length) {
+bool WriteText(const char* text, std::size_t length) {
   std::size_t start = 0;
   for (std::size_t i = 0; i < length; ++i) {
     if (text[i] != '\n') continue;
-    if (!WriteAll(text + start, i - start) || !WriteAll("\r\n", 2)) return 0;
+    if (!WriteAll(text + start, i - start) || !WriteAll("\r\n", 2)) return false;
     start = i + 1;
   }
   return WriteAll(text + start, length - start);
@@ -157,7 +157,7 @@ void WaitForKey() {
   close(fd);
 }
 
-int ConsolePrint(const char* format, ...) {
+bool ConsolePrint(const char* format, ...) {
   char fixed[2048];
   va_list args;
   va_start(args, format);
@@ -165,7 +165,7 @@ int ConsolePrint(const char* format, ...) {
   va_copy(again, args);
   const int length = std::vsnprintf(fixed, sizeof fixed, format, args);
   va_end(args);
-  int result = 0;
+  bool result = false;
   if (length >= 0 && static_cast<std::size_t>(length) < sizeof fixed) {
     result = WriteText(fixed, static_cast<std::size_t>(length));
   } else if (length >= 0) {

@@ -62,7 +62,10 @@ int OpenRegularFile(const char* path, DWORD access, DWORD disposition,
   int fd = (flags & FILE_FLAG_NO_DIRECTORY_LINKS) != 0
                ? OpenFileBeneath(path, open_flags)
                : open(path, open_flags, 0666);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    SetLastErrorFrom(errno);
+    return -1;
+  }
   const int lock = (access & GENERIC_WRITE) != 0 ? LOCK_EX : LOCK_SH;
   if (fstat(fd, info) != 0 || !S_ISREG(info->st_mode) ||
       flock(fd, lock | LOCK_NB) != 0) {
@@ -158,7 +161,18 @@ ssize_t FillReadAhead(PosixHandle* handle) {
   return got;
 }
 
+// The last error, kept as Windows keeps it for the calling thread; the
+// program has one thread.
+DWORD last_error = 0;
+
 }  // namespace
+
+void SetLastErrorFrom(int error) {
+  last_error = error == EMFILE || error == ENFILE ? ERROR_TOO_MANY_OPEN_FILES
+                                                  : ERROR_OPEN_FAILED;
+}
+
+DWORD GetLastError() { return last_error; }
 
 PosixHandle* HandleOf(HANDLE handle) {
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
@@ -178,6 +192,8 @@ int ToSystemPath(const char* path, char* out, std::size_t size) {
 HANDLE CreateFileA(const char* name, DWORD access, DWORD share_mode,
                    LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD flags,
                    HANDLE) {
+  // Any failure but the open's own is no lack of handles.
+  SetLastErrorFrom(0);
   if (name == nullptr) return INVALID_HANDLE_VALUE;
   if (!IsSupportedOpen(access, share_mode, disposition, flags)) {
     return INVALID_HANDLE_VALUE;

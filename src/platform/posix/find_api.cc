@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -103,12 +104,16 @@ const dirent* NextEntry(const FindHandle* find) {
 
 HANDLE StartFind(const char* pattern, bool only_directories, bool beneath,
                  WIN32_FIND_DATAA* data) {
+  SetLastErrorFrom(0);
   char path[SystemPathSize];
   if (pattern == nullptr || !PatternDirectory(pattern, path, sizeof path)) {
     return INVALID_HANDLE_VALUE;
   }
   DIR* dir = beneath ? OpenDirectoryBeneath(path) : opendir(path);
-  if (dir == nullptr) return INVALID_HANDLE_VALUE;
+  if (dir == nullptr) {
+    SetLastErrorFrom(errno);
+    return INVALID_HANDLE_VALUE;
+  }
   FindHandle* find = new (std::nothrow) FindHandle{dir, only_directories};
   if (find == nullptr || !FindNextFileA(find, data)) {
     delete find;

@@ -46,6 +46,9 @@ int ToSystemPath(const char* path, char* out, std::size_t size);
 
 PosixHandle* HandleOf(HANDLE handle);
 
+// Sets what GetLastError gives from a failed call's errno.
+void SetLastErrorFrom(int error);
+
 // Opens path, a system path relative to the current directory, with flags
 // (O_CLOEXEC is added) such that nothing is reached through a symbolic link,
 // in any component, and nothing outside the current directory: a path with

@@ -46,6 +46,14 @@ typedef std::size_t SIZE_T;
 // outside the current directory is reached at all (see CreateFileA).
 #define FILE_FLAG_NO_DIRECTORY_LINKS 0x00400000u
 
+// The error codes callers ask GetLastError for; every other failure gives
+// ERROR_OPEN_FAILED. ERROR_SHARING_VIOLATION is never given here: the
+// program's reads share their locks, and a lock held elsewhere is no
+// sharing the program can wait out.
+#define ERROR_TOO_MANY_OPEN_FILES 4u
+#define ERROR_SHARING_VIOLATION 32u
+#define ERROR_OPEN_FAILED 110u
+
 struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 
@@ -128,6 +136,11 @@ DWORD GetCurrentDirectoryA(DWORD size, char* buffer);
 BOOL SetCurrentDirectoryA(const char* path);
 DWORD GetFullPathNameA(const char* name, DWORD size, char* buffer,
                        char** file_part);
+
+// The error of the last CreateFileA or FindFirstFileA(Ex) that failed:
+// ERROR_TOO_MANY_OPEN_FILES when the process or the system is out of file
+// descriptors, ERROR_OPEN_FAILED for anything else.
+DWORD GetLastError();
 
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
 HLOCAL LocalFree(HLOCAL memory);

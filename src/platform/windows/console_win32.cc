@@ -8,7 +8,7 @@
 
 #include "platform/console.h"
 
-int ConsolePrint(const char* format, ...) {
+bool ConsolePrint(const char* format, ...) {
   // Text mode is the runtime's default, but a program linked with binmode
   // or a changed _fmode would write bare LF; the list's readers and the
   // Linux build expect CR LF. The stream is empty here (flushed after every
@@ -18,5 +18,5 @@ int ConsolePrint(const char* format, ...) {
   va_start(args, format);
   const int length = std::vprintf(format, args);
   va_end(args);
-  return std::fflush(stdout) == 0 && length >= 0 ? 1 : 0;
+  return std::fflush(stdout) == 0 && length >= 0;
 }

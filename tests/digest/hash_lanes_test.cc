@@ -1,0 +1,110 @@
+// The lane hasher against HashFile: every file gets HashFile's result, in
+// the order it was queued, whatever the kernel and its number of lanes.
+#include "digest/hash_lanes.h"
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "test_util.h"
+
+namespace {
+
+// "f" and a number, the name of one of the files made here.
+std::string FileName(std::size_t number) {
+  std::string name = "f";
+  return name.append(std::to_string(number));
+}
+
+// HashFile's result, or the hasher's, as one text.
+std::string ResultText(bool ok, const char* hex, std::uint64_t size) {
+  return (ok ? "" : "failed:") + std::string(hex) + " " + std::to_string(size);
+}
+
+std::string HashFileResult(const std::string& path) {
+  char hex[HexDigestSize];
+  std::uint64_t size = 99;
+  const int ok = HashFile(path.c_str(), hex, &size);
+  return ResultText(ok == 1, hex, size);
+}
+
+// Files around MD5's block and the chunk read at once, each of its own
+// bytes, a larger one, and names that cannot be hashed.
+std::vector<std::string> MakeFiles(std::vector<std::unique_ptr<HeldFile>>* held) {
+  std::vector<std::string> paths;
+  for (std::size_t size : {0u, 1u, 55u, 56u, 63u, 64u, 65u, 119u, 120u, 8191u, 8192u,
+                           8193u, 131071u, 131072u, 131073u}) {
+    paths.push_back(FileName(size));
+    WriteTextFile(paths.back(), PatternBytes(size + 1).substr(1));
+  }
+  MakeDirectory("sub");
+  paths.push_back(".\\sub\\large");
+  WriteTextFile("sub/large", PatternBytes((3u << 20) + 17));
+  paths.push_back("missing");
+  paths.push_back("sub");
+  paths.push_back("held");
+  WriteTextFile("held", "abc");
+  held->push_back(std::make_unique<HeldFile>("held"));
+  return paths;
+}
+
+TEST(LaneHasher, GivesEachFileHashFilesResultInTheOrderQueued) {
+  ScopedTempDir temp;
+  std::vector<std::unique_ptr<HeldFile>> held;
+  const std::vector<std::string> paths = MakeFiles(&held);
+  ASSERT_TRUE(held.back()->held());
+  std::vector<std::string> expected;
+  for (const std::string& path : paths) expected.push_back(HashFileResult(path));
+
+  // Every file once, then the small ones over and over in a shifting order,
+  // past the queue's size, taking results as the queue fills.
+  std::vector<std::size_t> order;
+  for (std::size_t i = 0; i < paths.size(); ++i) order.push_back(i);
+  for (std::size_t n = 0; n < HashQueueSize + 50; ++n) order.push_back(n * 7 % 15);
+  auto hasher = std::make_unique<LaneHasher>();
+  for (const Md5LaneKernel* kernel : KernelsToTry()) {
+    StartHashing(hasher.get(), kernel);
+    std::deque<std::size_t> waiting;
+    const auto take_oldest = [&] {
+      HashResult result;
+      TakeHashResult(hasher.get(), &result);
+      const std::size_t i = waiting.front();
+      waiting.pop_front();
+      EXPECT_EQ(result.path, paths[i]) << kernel->name;
+      EXPECT_EQ(ResultText(result.ok, result.hex, result.hashed_size), expected[i])
+          << paths[i] << ", " << kernel->name;
+    };
+    for (std::size_t n = 0; n < order.size(); ++n) {
+      if (HashQueueFull(hasher.get())) take_oldest();
+      QueueFileToHash(hasher.get(), paths[order[n]].c_str(), 0, n % 2 == 0);
+      waiting.push_back(order[n]);
+    }
+    while (!HashQueueEmpty(hasher.get())) take_oldest();
+    EXPECT_FALSE(AdvanceHashing(hasher.get())) << kernel->name;
+  }
+}
+
+// A run that stops early closes what it holds: the files can be held
+// exclusively again at once.
+TEST(LaneHasher, StopClosesEveryFileStillOpen) {
+  ScopedTempDir temp;
+  auto hasher = std::make_unique<LaneHasher>();
+  for (const Md5LaneKernel* kernel : KernelsToTry()) {
+    StartHashing(hasher.get(), kernel);
+    for (int i = 0; i < Md5MaxLanes; ++i) {
+      WriteTextFile(FileName(i), PatternBytes(4 * HashChunkSize));
+      QueueFileToHash(hasher.get(), FileName(i).c_str(), 0, false);
+    }
+    EXPECT_TRUE(AdvanceHashing(hasher.get()));
+    StopHashing(hasher.get());
+    EXPECT_TRUE(HashQueueEmpty(hasher.get()));
+    for (int i = 0; i < Md5MaxLanes; ++i) {
+      EXPECT_TRUE(HeldFile(FileName(i)).held()) << i << ", " << kernel->name;
+    }
+  }
+}
+
+}  // namespace
