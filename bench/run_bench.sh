@@ -1,23 +1,30 @@
 #!/usr/bin/env bash
-# Times dorvane against the installed MD5 tools on three trees: 1 GiB in 8
-# large files, 20,000 files of 4 KiB and 50,000 files of 0-256 bytes (built
-# once by make_corpora.py from fixed seeds). Every round runs each tool once,
-# in turn, on a warm cache; the table shows medians and the ratio of each
-# median to md5sum's (below 1 is faster), and the peak resident memory.
+# Times dorvane against the installed MD5 tools on five trees: 1 GiB in 8
+# large files, one file of 1 GiB, 20,000 files of 4 KiB, 50,000 files of
+# 0-256 bytes (built once by make_corpora.py from fixed seeds), and a copy
+# of /usr/include and /usr/share/doc. Every round runs each tool once, in
+# turn, on a warm cache; the tables show medians, the ratio of each median
+# to md5sum's (below 1 is faster) and the peak resident memory. dorvane
+# runs with the best MD5 kernel of the machine and with each lower one but
+# scalar forced (DORVANE_MD5_KERNEL); every row names its kernel.
 #
-#   bench/run_bench.sh [BUILD_DIR]       (default: build, with build/dorvane)
+#   bench/run_bench.sh [BUILD_DIR]       (default: build, with build/dorvane
+#                                         and build/md5_kernels)
 #
 # Environment: BENCH_DIR keeps the trees between runs (default: a new temp
-# dir, removed at the end); RUNS rounds on the small-file trees (default 5),
-# LARGE_RUNS on the large one (default 3).
+# dir, removed at the end); RUNS rounds on the small-file trees and the
+# real one (default 5), LARGE_RUNS on the large ones (default 3); TREES the
+# trees to run (default: all five).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-build=${1:-$here/../build}
-dorvane=$(cd "$build" && pwd)/dorvane
+build=$(cd "${1:-$here/../build}" && pwd)
+dorvane=$build/dorvane
 runs=${RUNS:-5}
 large_runs=${LARGE_RUNS:-3}
-[ -x "$dorvane" ] || { echo "no $dorvane: build first" >&2; exit 1; }
+trees=${TREES:-large single small4k tiny real}
+[ -x "$dorvane" ] && [ -x "$build/md5_kernels" ] ||
+  { echo "no $dorvane or $build/md5_kernels: build with -DDORVANE_BENCH=ON first" >&2; exit 1; }
 
 if [ -n "${BENCH_DIR:-}" ]; then
   work=$BENCH_DIR
@@ -34,30 +41,54 @@ fi
 
 have() { command -v "$1" >/dev/null 2>&1; }
 
+# The kernels: the best one, then the lower ones but scalar.
+mapfile -t usable < <("$build/md5_kernels")
+best=${usable[${#usable[@]} - 1]}
+lower=()
+for ((i = ${#usable[@]} - 2; i >= 1; i--)); do lower+=("${usable[i]}"); done
+
 # The command for one tool on one tree, run in that tree, into cmd and out
-# (where its standard output goes). The program runs in its own session with
-# no terminal, so its closing key wait returns at once.
+# (where its standard output goes). dorvane runs in its own session with no
+# terminal, so its closing key wait returns at once; "dorvane@K" and
+# "dorvane-t@K" force kernel K.
 tool_command() {
-  local tool=$1 tree=$2
+  local tool=$1 tree=$2 kernel=$best
+  case $tool in *@*) kernel=${tool#*@}; tool=${tool%@*} ;; esac
   out=/dev/null
   case $tool in
-    dorvane) cmd=(setsid -w "$dorvane" c "$work/dorvane_$tree.txt" .) ;;
+    dorvane) cmd=(env "DORVANE_MD5_KERNEL=$kernel" setsid -w "$dorvane" c "$work/dorvane_$tree.txt" .) ;;
+    dorvane-t) cmd=(env "DORVANE_MD5_KERNEL=$kernel" setsid -w "$dorvane" t "$work/dorvane_$tree.txt")
+               out=$work/t.out ;;
     md5sum) cmd=(bash -c 'find . -type f -print0 | xargs -0 md5sum')
             out=$work/md5sum_$tree.txt ;;
-    openssl) cmd=(bash -c 'find . -type f -print0 | xargs -0 openssl dgst -md5') ;;
-    md5deep) cmd=(md5deep -j0 -r .) ;;
-    hashdeep) cmd=(hashdeep -j0 -c md5 -r .) ;;
-    rhash) cmd=(rhash --md5 -r .) ;;
-    dorvane-t) cmd=(setsid -w "$dorvane" t "$work/dorvane_$tree.txt")
-               out=$work/t.out ;;
     md5sum-c) cmd=(md5sum -c --quiet "$work/md5sum_$tree.txt") ;;
+    openssl) cmd=(bash -c 'find . -type f -print0 | xargs -0 openssl dgst -md5') ;;
+    rhash) cmd=(rhash --md5 -r .) ;;
+    md5deep-j0) cmd=(md5deep -j0 -r .) ;;
+    md5deep) cmd=(md5deep -r .) ;;
+    hashdeep) cmd=(hashdeep -c md5 -r .) ;;
   esac
 }
 
+# The name a table shows for a tool.
+label() {
+  case $1 in
+    dorvane) echo "dorvane c [$best]" ;;
+    dorvane@*) echo "dorvane c [${1#*@}]" ;;
+    dorvane-t) echo "dorvane t [$best]" ;;
+    dorvane-t@*) echo "dorvane t [${1#*@}]" ;;
+    md5deep) echo "md5deep (threads)" ;;
+    hashdeep) echo "hashdeep (threads)" ;;
+    *) echo "$1" ;;
+  esac
+}
+
+# A peer that meets a broken link in the real tree says so and exits
+# nonzero; that is no reason to stop the benchmark.
 run_tool() {
   local cmd out
   tool_command "$1" "$2"
-  (cd "$work/$2" && "${cmd[@]}" </dev/null >"$out")
+  (cd "$work/$2" && "${cmd[@]}" </dev/null >"$out" 2>/dev/null) || true
 }
 
 timed_tool() {
@@ -66,9 +97,9 @@ timed_tool() {
   cd "$work/$2"
   start=$(date +%s%N)
   if [ -x /usr/bin/time ]; then
-    /usr/bin/time -f '%M' -o "$work/rss" "${cmd[@]}" </dev/null >"$out"
+    /usr/bin/time -f '%M' -o "$work/rss" "${cmd[@]}" </dev/null >"$out" 2>/dev/null || true
   else
-    "${cmd[@]}" </dev/null >"$out"
+    "${cmd[@]}" </dev/null >"$out" 2>/dev/null || true
     echo 0 >"$work/rss"
   fi
   end=$(date +%s%N)
@@ -78,14 +109,14 @@ timed_tool() {
 
 median() { sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 
-# bench TREE ROUNDS TOOL...: the first tool is the reference for ratios.
+# bench TITLE TREE ROUNDS TOOL...: the first tool is the reference for ratios.
 bench() {
-  local tree=$1 rounds=$2; shift 2
+  local title=$1 tree=$2 rounds=$3; shift 3
   local tools=() tool round
   for tool in "$@"; do
     case $tool in
-      dorvane*|md5sum*) tools+=("$tool") ;;
-      openssl) have openssl && tools+=("$tool") ;;
+      dorvane*|md5sum*|openssl) tools+=("$tool") ;;
+      md5deep-j0) have md5deep && tools+=("$tool") ;;
       *) have "$tool" && tools+=("$tool") ;;
     esac
   done
@@ -94,8 +125,8 @@ bench() {
   for round in $(seq "$rounds"); do
     for tool in "${tools[@]}"; do
       timed_tool "$tool" "$tree" >>"$work/times.$tool"
-      if [ "$(cat "$work/rss")" -gt "$(cat "$work/peak.$tool")" ]; then
-        cp "$work/rss" "$work/peak.$tool"
+      if [ "$(tail -n 1 "$work/rss")" -gt "$(cat "$work/peak.$tool")" ]; then
+        tail -n 1 "$work/rss" >"$work/peak.$tool"
       fi
     done
   done
@@ -103,24 +134,29 @@ bench() {
   files=$(find "$work/$tree/" -type f | wc -l)
   bytes=$(du -sb --apparent-size "$work/$tree/" | cut -f1)
   reference=$(median <"$work/times.${tools[0]}")
-  printf '\n%s: %d files, %d MiB, %d rounds\n' "$tree" "$files" $((bytes >> 20)) "$rounds"
-  printf '%-10s %10s %8s %12s %10s %12s\n' tool median_ms ratio files/s MB/s peak_KiB
+  printf '\n%s, %s: %d files, %d MiB, %d rounds\n' "$title" "$tree" "$files" $((bytes >> 20)) "$rounds"
+  printf '%-22s %10s %8s %12s %10s %12s\n' tool median_ms ratio files/s MB/s peak_KiB
   for tool in "${tools[@]}"; do
     local ms
     ms=$(median <"$work/times.$tool")
-    awk -v t="$tool" -v ms="$ms" -v ref="$reference" -v f="$files" -v b="$bytes" \
+    awk -v t="$(label "$tool")" -v ms="$ms" -v ref="$reference" -v f="$files" -v b="$bytes" \
         -v peak="$(cat "$work/peak.$tool")" 'BEGIN {
-      printf "%-10s %10d %8.3f %12.0f %10.1f %12d\n", t, ms, ms / ref,
+      printf "%-22s %10d %8.3f %12.0f %10.1f %12d\n", t, ms, ms / ref,
              f / (ms / 1000), b / 1e6 / (ms / 1000), peak }'
   done
 }
 
-for tree in large small4k tiny; do
+echo "CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), kernel $(uname -r);" \
+     "MD5 kernels: ${usable[*]}"
+for tree in $trees; do
   rounds=$runs
-  [ "$tree" = large ] && rounds=$large_runs
-  bench "$tree" "$rounds" md5sum dorvane openssl md5deep hashdeep rhash
+  case $tree in large|single) rounds=$large_runs ;; esac
+  create=(md5sum dorvane)
+  check=(md5sum-c dorvane-t)
+  for kernel in "${lower[@]}"; do create+=("dorvane@$kernel"); check+=("dorvane-t@$kernel"); done
+  bench "create" "$tree" "$rounds" "${create[@]}" openssl rhash md5deep-j0 md5deep hashdeep
   # The lists just made, checked again: dorvane's t against md5sum -c.
-  bench "$tree" "$rounds" md5sum-c dorvane-t
+  bench "test" "$tree" "$rounds" "${check[@]}"
   if grep -q 'errors:' "$work/t.out"; then
     echo "dorvane t reported errors on $tree:" >&2
     cat "$work/t.out" >&2

@@ -9,7 +9,7 @@ dorvane=$(realpath "$1")
 out=$(realpath "$(dirname "$0")")/corpus
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$out/list_reader" "$out/field_reader" "$out/md5"
+mkdir -p "$out/list_reader" "$out/field_reader" "$out/md5" "$out/hash_lanes"
 
 # The list reader target's tree.
 mkdir -p "$work/tree/sub/deeper"
@@ -50,3 +50,10 @@ for blocks in 0 1 2 7; do
   { printf "\\x0$blocks"; head -c $((256 + 1024 * blocks)) /dev/urandom; } >"$out/md5_lanes/random-$blocks"
 done
 { printf '\x03'; head -c 100 /dev/urandom; } >"$out/md5_lanes/short"
+# hash_lanes: files at the block and chunk edges (length low, high, then
+# bits 0-2 above them and an action), with each of the first three kernels
+# the machine can run and with the scalar transform in 5 and in 16 lanes.
+edges='\x00\x00\x00\x01\x00\x08\x37\x00\x60\x40\x00\xa0\x41\x00\x00\xff\x1f\x00\x00\x20\x00\x01\x20\xb0\x78\x00\x00\xff\xff\x01\x00\x00\x02\x01\x00\xc2'
+for kernel in 0 1 2; do printf "\x0$((2 * kernel))$edges" >"$out/hash_lanes/edges-kernel-$kernel"; done
+printf "\x09$edges" >"$out/hash_lanes/edges-five-lanes"
+printf "\x1f$edges" >"$out/hash_lanes/edges-sixteen-lanes"
