@@ -22,33 +22,15 @@
 #include <vector>
 
 #include "digest/hash_lanes.h"
+#include "digest/scalar_lanes.h"
 
 namespace {
-
-template <int Lanes>
-void ScalarLanes(Md5LaneStates* states, const unsigned char* const blocks[Md5MaxLanes],
-                 std::size_t block_count) {
-  for (int lane = 0; lane < Lanes; ++lane) {
-    std::uint32_t words[4] = {states->a[lane], states->b[lane], states->c[lane], states->d[lane]};
-    for (std::size_t i = 0; i < block_count; ++i) Md5Transform(words, blocks[lane] + 64 * i);
-    states->a[lane] = words[0];
-    states->b[lane] = words[1];
-    states->c[lane] = words[2];
-    states->d[lane] = words[3];
-  }
-}
-
-template <int... Counts>
-struct ScalarKernels {
-  static constexpr Md5LaneKernel kernels[] = {{"scalar lanes", Counts, ScalarLanes<Counts>}...};
-};
-using AnyLaneCount = ScalarKernels<1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16>;
 
 const Md5LaneKernel* PickKernel(std::uint8_t byte) {
   const Md5LaneKernel* usable[8];
   const int count = UsableMd5LaneKernels(usable, 8);
   if (byte % 2 == 0) return usable[(byte / 2) % count];
-  return &AnyLaneCount::kernels[(byte / 2) % Md5MaxLanes];
+  return &ScalarLaneKernels[(byte / 2) % Md5MaxLanes];
 }
 
 char work[] = "/tmp/dorvane-lanes-fuzz-XXXXXX";

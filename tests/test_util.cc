@@ -9,6 +9,7 @@
 
 #include "digest/hash_file.h"
 #include "digest/md5.h"
+#include "digest/scalar_lanes.h"
 #include "platform/win32.h"
 
 void WriteTextFile(const std::string& path, const std::string& content) {
@@ -62,33 +63,12 @@ std::string HexDigestOf(const std::string& bytes) {
   return hex;
 }
 
-namespace {
-
-// The scalar transform, lane by lane.
-template <int Lanes>
-void ScalarLanes(Md5LaneStates* states, const unsigned char* const blocks[Md5MaxLanes],
-                 std::size_t block_count) {
-  for (int lane = 0; lane < Lanes; ++lane) {
-    std::uint32_t words[4] = {states->a[lane], states->b[lane], states->c[lane], states->d[lane]};
-    for (std::size_t i = 0; i < block_count; ++i) Md5Transform(words, blocks[lane] + 64 * i);
-    states->a[lane] = words[0];
-    states->b[lane] = words[1];
-    states->c[lane] = words[2];
-    states->d[lane] = words[3];
-  }
-}
-
-constexpr Md5LaneKernel ScalarThree = {"scalar in 3 lanes", 3, ScalarLanes<3>};
-constexpr Md5LaneKernel ScalarSixteen = {"scalar in 16 lanes", 16, ScalarLanes<16>};
-
-}  // namespace
-
 std::vector<const Md5LaneKernel*> KernelsToTry() {
   const Md5LaneKernel* usable[8];
   const int count = UsableMd5LaneKernels(usable, 8);
   std::vector<const Md5LaneKernel*> kernels(usable, usable + count);
-  kernels.push_back(&ScalarThree);
-  kernels.push_back(&ScalarSixteen);
+  kernels.push_back(&ScalarLaneKernels[2]);
+  kernels.push_back(&ScalarLaneKernels[15]);
   return kernels;
 }
 
