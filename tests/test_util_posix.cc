@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdlib>
 #include <filesystem>
@@ -85,6 +86,10 @@ namespace {
   signal(SIGXFSZ, SIG_DFL);
   for (int fd = 0; fd <= 2; ++fd) {
     if ((setup.closed >> fd & 1) != 0) close(fd);
+  }
+  if (setup.fail_reads_at >= 0) {
+    FilterSystemCall(SYS_pread64, SECCOMP_RET_ERRNO | EIO, 3,
+                     static_cast<std::uint32_t>(setup.fail_reads_at));
   }
   if (setup.kill_at_list_offset >= 0) {
     FilterSystemCall(SYS_pwrite64, SECCOMP_RET_KILL_PROCESS, 3,

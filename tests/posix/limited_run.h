@@ -21,6 +21,7 @@ struct ChildSetup {
   unsigned closed = 0;            // bit n set: descriptor n closed
   const char* output = nullptr;   // standard output to this file, not collected
   long kill_at_list_offset = -1;  // killed by its first pwrite at or past it
+  long fail_reads_at = -1;        // every pread at or past it fails (EIO)
   unsigned watchdog = WatchdogSeconds;  // a run that blocks is killed then
 };
 

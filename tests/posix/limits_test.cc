@@ -150,4 +150,42 @@ TEST(Limits, OneHandleBeyondWhatTheRunNeedsItselfIsEnough) {
   EXPECT_EQ(test.output, CleanTestOutput());
 }
 
+// The test reads its list ahead of the files it judges. A read of the list
+// that fails (every read from 128 KiB on, the list's second) must end the
+// report where judging one file at a time would: after the failures found
+// before it with "cannot read file" and exit 1, or, when the report filled
+// up before, with "... and some others..." alone and exit 0, the read error
+// never reached. The files are small, so that only the list is read that
+// far into a file; their names are long, so that the read error lies
+// within the reading ahead when the report fills up.
+TEST(Limits, AListReadErrorStopsTheTestWhereItStopsOneFileAtATime) {
+  ScopedTempDir temp;
+  MakeDirectory("tree");
+  const std::string name(200, 'n');
+  for (int i = 0; i < 700; ++i) WriteTextFile("tree/" + name + std::to_string(i), "abc");
+  ASSERT_EQ(RunDorvane({"c", "list.lst", "tree"}).exit_code, 0);
+  const std::string list = ReadTextFile("list.lst");
+  ASSERT_GT(list.size(), 131072u + 1024);
+  ASSERT_EQ(chdir("tree"), 0);
+  const ChildSetup failing_reads = {.fail_reads_at = 131072};
+  // The first three listed files changed: their paths, then the read error
+  // (after the path of the line it cut short, if it cut one).
+  const std::vector<ListedFile> listed = ListedFiles(list);
+  for (int i = 0; i < 3; ++i) WriteTextFile(listed[i].name, "changed");
+  const RunResult few = RunDorvaneWith({"t", "../list.lst"}, failing_reads);
+  EXPECT_EQ(few.exit_code, 1);
+  const std::string head = Banner + "errors:\r\n.\\" + listed[0].name + "\r\n.\\" +
+                           listed[1].name + "\r\n.\\" + listed[2].name + "\r\n";
+  const std::string tail = "cannot read file\r\n" + Prompt;
+  EXPECT_EQ(few.output.substr(0, head.size()), head);
+  ASSERT_GE(few.output.size(), tail.size());
+  EXPECT_EQ(few.output.substr(few.output.size() - tail.size()), tail);
+  // Every file changed: the report fills up long before the read error.
+  for (const ListedFile& file : listed) WriteTextFile(file.name, "changed");
+  const RunResult all = RunDorvaneWith({"t", "../list.lst"}, failing_reads);
+  EXPECT_EQ(all.exit_code, 0);
+  EXPECT_NE(all.output.find("... and some others...\r\n" + Prompt), std::string::npos);
+  EXPECT_EQ(all.output.find("cannot read file"), std::string::npos);
+}
+
 }  // namespace
