@@ -2,7 +2,8 @@
 // Assumes POSIX.1-2008 (pread, pwrite, st_mtim, posix_fadvise, O_CLOEXEC)
 // plus flock, which Linux and the BSDs have but POSIX does not, and GCC or
 // clang (__builtin_add_overflow). Where a comment says what the kernel does
-// with a flag, it speaks of Linux.
+// with a flag, it speaks of Linux. The walk's opens go through beneath.cc,
+// which is Linux's own.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>

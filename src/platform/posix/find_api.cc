@@ -1,7 +1,8 @@
 // POSIX implementation of the Windows directory listing.
-// Assumes POSIX.1-2008 (dirfd, fstatat) plus the entry type in struct dirent
-// (d_type: Linux, the BSDs, macOS); an entry typed DT_UNKNOWN, as some file
-// systems give, is looked up with fstatat.
+// Assumes POSIX.1-2008 (dirfd, fstatat, fdopendir) plus the entry type in
+// struct dirent (d_type: Linux, the BSDs, macOS); an entry typed DT_UNKNOWN,
+// as some file systems give, is looked up with fstatat. The walk's listings
+// open their directories through beneath.cc, which is Linux's own.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
 // POSIX start-up of the process: standard descriptors and signals.
-// WARNING: generic POSIX code only.
+// Assumes POSIX.1 only (fcntl, open, signal; SIGXFSZ from its XSI part).
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
