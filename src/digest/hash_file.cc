@@ -49,12 +49,11 @@ HANDLE OpenFileToHash(const char* path, DWORD open_flags) {
                      FILE_ATTRIBUTE_NORMAL | open_flags, nullptr);
 }
 
-int HashFile(const char* path, char* hex_text, std::uint64_t* hashed_size,
-             DWORD open_flags) {
+int HashFile(const char* path, char* hex_text, std::uint64_t* hashed_size) {
   std::uint64_t size = 0;
   hex_text[0] = '\0';
   if (hashed_size != nullptr) *hashed_size = 0;
-  HANDLE file = OpenFileToHash(path, open_flags);
+  HANDLE file = OpenFileToHash(path, 0);
   if (file == INVALID_HANDLE_VALUE) return 0;
   auto* buffer = static_cast<unsigned char*>(LocalAlloc(LMEM_FIXED, HashChunkSize));
   int result = 0;

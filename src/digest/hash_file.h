@@ -18,11 +18,9 @@ constexpr std::uint64_t HashGrowthAllowance = 1 << 20;
 // twice its size at the start plus HashGrowthAllowance bytes: one that keeps
 // growing past that fails, so it cannot keep the hashing going. When
 // hashed_size is given it receives the size the digest covers (0 on
-// failure); a caller that took the size earlier, like the walk, must
-// compare the two. open_flags go to CreateFileA beside FILE_ATTRIBUTE_NORMAL
-// (the walk's FILE_FLAG_NO_DIRECTORY_LINKS).
-int HashFile(const char* path, char* hex_text, std::uint64_t* hashed_size = nullptr,
-             DWORD open_flags = 0);
+// failure); a caller that took the size earlier must compare the two. The
+// lane hasher (hash_lanes.h) takes the same steps for many files at once.
+int HashFile(const char* path, char* hex_text, std::uint64_t* hashed_size = nullptr);
 
 // The steps of HashFile on a file that is already open, for the lane
 // hasher, which hashes the chunks of several files together, and for tests

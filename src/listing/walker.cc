@@ -100,6 +100,8 @@ bool WriteOldestLine(WalkQueue* queue) {
   }
   HashResult result;
   TakeHashResult(&queue->hasher, &result);
+  // A file whose size changed since it was listed is left out: the line
+  // would give the size of one content and the digest of another.
   if (!result.ok || result.hashed_size != line.size) return true;
   return WriteListText(queue->list_file, text,
                        BuildFileLine(result.hex, line.size, line.text, text));
