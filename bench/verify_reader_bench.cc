@@ -42,7 +42,7 @@ void BM_VerifyList(benchmark::State& state) {
     HANDLE list = CreateFileA("list.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     InitListReader(&reader, list, read_size);
-    if (VerifyList(&reader, failures, FailureListSize, ChooseMd5LaneKernel()) != 1 || failures[0] != '\0') {
+    if (VerifyList(&reader, failures, FailureListSize, ChooseHashPlan()) != 1 || failures[0] != '\0') {
       state.SkipWithError("the list did not verify");
     }
     CloseHandle(list);

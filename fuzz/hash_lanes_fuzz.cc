@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "digest/hash_lanes.h"
+#include "digest/hash_queue.h"
 #include "digest/scalar_lanes.h"
 
 namespace {
@@ -58,7 +58,7 @@ struct Expected {
   std::uint64_t size;
 };
 
-void CheckOldest(LaneHasher* hasher, std::vector<Expected>* waiting, std::size_t* next) {
+void CheckOldest(HashQueue* hasher, std::vector<Expected>* waiting, std::size_t* next) {
   HashResult result;
   TakeHashResult(hasher, &result);
   const Expected& expected = (*waiting)[(*next)++];
@@ -81,8 +81,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 4) return 0;
-  static auto* hasher = new LaneHasher;
-  StartHashing(hasher, PickKernel(data[0]));
+  // The top bit of the first byte asks for two workers beside this thread.
+  HashQueue* hasher = StartHashQueue(HashPlan{PickKernel(data[0]), data[0] & 0x80 ? 2u : 1u});
+  const bool inline_steps = (data[0] & 0x80) == 0;
   std::vector<Expected> waiting;
   std::size_t next = 0;
   // Up to about 300 KiB a run, to keep the runs quick.
@@ -99,13 +100,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (out == nullptr || std::fwrite(bytes.data(), 1, length, out) != length) abort();
     std::fclose(out);
     if (HashQueueFull(hasher)) CheckOldest(hasher, &waiting, &next);
-    QueueFileToHash(hasher, path.c_str(), 0, (data[at + 2] & 8) != 0);
+    QueueFileToHash(hasher, path.c_str(), 0, (data[at + 2] & 8) != 0, HashNote{});
     waiting.push_back({path, HexOf(bytes), length});
     const int action = data[at + 2] >> 4;
     if (action >= 6 && action <= 9) CheckOldest(hasher, &waiting, &next);
-    for (int steps = action - 9; steps > 0; --steps) AdvanceHashing(hasher);
+    for (int steps = action - 9; inline_steps && steps > 0; --steps) AdvanceHashing(hasher);
   }
   while (next < waiting.size()) CheckOldest(hasher, &waiting, &next);
-  if (!HashQueueEmpty(hasher) || AdvanceHashing(hasher)) abort();
+  if (!HashQueueEmpty(hasher) || (inline_steps && AdvanceHashing(hasher))) abort();
+  EndHashQueue(hasher);
   return 0;
 }

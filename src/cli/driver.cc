@@ -36,14 +36,15 @@ bool SeekAppendPosition(HANDLE list_file) {
 // and nothing of the old list behind them; a cut that fails would leave
 // them, and counts as a failed write.
 bool WriteSection(RunMode mode, HANDLE list_file, const char* root_path,
-                  bool needs_line_end, char* path, const Md5LaneKernel* kernel) {
+                  bool needs_line_end, char* path, const HashPlan& plan,
+                  bool* no_handle) {
   // Create's position is the start of the file.
   if (mode == ModeCreate && !SetEndOfFile(list_file)) return false;
   if (needs_line_end && !WriteListText(list_file, "\r\n", 2)) return false;
   char line[LineBufferSize];
   if (!WriteListText(list_file, line, BuildRootLine(root_path, line))) return false;
   std::strcpy(path, ".");
-  return WalkDirectory(path, list_file, kernel);
+  return WalkDirectory(path, list_file, plan, no_handle);
 }
 
 }  // namespace
@@ -71,7 +72,8 @@ HANDLE OpenListFile(const char* file_name, RunMode mode) {
 }
 
 bool RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
-                const Md5LaneKernel* kernel) {
+                const HashPlan& plan, bool* no_handle) {
+  *no_handle = false;
   const bool needs_line_end = mode == ModeAppend && SeekAppendPosition(list_file);
   char saved_directory[MAX_PATH];
   const DWORD saved_length = GetCurrentDirectoryA(MAX_PATH, saved_directory);
@@ -90,17 +92,19 @@ bool RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
   if (start_dir == nullptr || !SetCurrentDirectoryA(start_dir)) {
     ConsolePrint("invalid directory: %s\n", start_dir != nullptr ? start_dir : "(null)");
   } else {
-    ok = WriteSection(mode, list_file, root_path, needs_line_end, path, kernel);
+    ok = WriteSection(mode, list_file, root_path, needs_line_end, path, plan, no_handle);
   }
   if (saved) SetCurrentDirectoryA(saved_directory);
   return ok;
 }
 
-bool RunTest(HANDLE list_file, const Md5LaneKernel* kernel) {
+bool RunTest(HANDLE list_file, const HashPlan& plan) {
   ListReader reader;
   InitListReader(&reader, list_file, ListReadBufferSize);
   char failure_list[FailureListSize];
-  const int whole = VerifyList(&reader, failure_list, FailureListSize, kernel);
+  bool no_handle = false;
+  const int whole =
+      VerifyList(&reader, failure_list, FailureListSize, plan, &no_handle);
   // A report that is lost would read as a clean pass.
   bool printed = true;
   if (failure_list[0] != '\0') {
@@ -111,7 +115,8 @@ bool RunTest(HANDLE list_file, const Md5LaneKernel* kernel) {
     if (!whole) printed = ConsolePrint("... and some others...\n") && printed;
   }
   if (reader.failed) ConsolePrint("cannot read file\n");
-  return !reader.failed && printed;
+  if (no_handle) ConsolePrint("too many open files\n");
+  return !reader.failed && !no_handle && printed;
 }
 
 void PrintUsage() {

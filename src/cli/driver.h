@@ -2,7 +2,7 @@
 #ifndef DORVANE_CLI_DRIVER_H_
 #define DORVANE_CLI_DRIVER_H_
 
-#include "digest/md5_lanes.h"
+#include "digest/hash_queue.h"
 #include "platform/win32.h"
 
 enum RunMode { ModeNone = 0, ModeCreate = 1, ModeAppend = 2, ModeTest = 3 };
@@ -18,19 +18,22 @@ HANDLE OpenListFile(const char* file_name, RunMode mode);
 // start_dir, which may be null) to the open list file and restores the
 // current directory; prints "invalid directory: ..." when start_dir cannot
 // be made current, leaving the list untouched. Create empties the list once
-// start_dir is current, before the ROOT line. The files are hashed with
-// kernel. Returns true, or false when a write to the list file failed: the
-// walk stops at the first failed write, and the current directory is
+// start_dir is current, before the ROOT line. The files are hashed as plan
+// says. Returns true, or false when a write to the list file failed (the
+// walk stops at the first failed write) or when handles ran out for good
+// (*no_handle set; the walk stops there too); the current directory is
 // restored all the same.
 [[nodiscard]] bool RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
-                              const Md5LaneKernel* kernel);
+                              const HashPlan& plan, bool* no_handle);
 
-// The test command: verifies the open list, hashing with kernel, and prints
-// "errors:" with the failing paths, then "cannot read file" if the list
-// could not be read to its end. A listed name that is no regular file fails
-// without being opened. Returns true, or false after such a read error or
-// when a line of the report could not be written.
-[[nodiscard]] bool RunTest(HANDLE list_file, const Md5LaneKernel* kernel);
+// The test command: verifies the open list, hashing as plan says, and
+// prints "errors:" with the failing paths, then "cannot read file" if the
+// list could not be read to its end, or "too many open files" if a file
+// could not be opened for lack of handles (the check stops there). A listed
+// name that is no regular file fails without being opened. Returns true, or
+// false after such a read error, lack of handles, or when a line of the
+// report could not be written.
+[[nodiscard]] bool RunTest(HANDLE list_file, const HashPlan& plan);
 
 // Prints the usage text and waits for a key.
 void PrintUsage();

@@ -16,8 +16,9 @@ int main(int argc, char** argv) {
     PrintUsage();
     return 1;
   }
-  // One kernel for the whole run, chosen from what the processor offers.
-  const Md5LaneKernel* kernel = ChooseMd5LaneKernel();
+  // One kernel and thread count for the whole run, chosen from what the
+  // processor and the process's limits offer.
+  const HashPlan plan = ChooseHashPlan();
   HANDLE list_file = OpenListFile(argv[2], mode);
   if (list_file == INVALID_HANDLE_VALUE) {
     ConsolePrint("cannot %s file\n", mode == ModeTest ? "open" : "create");
@@ -29,14 +30,17 @@ int main(int argc, char** argv) {
   // whole is no list.
   int exit_code = 0;
   if (mode == ModeTest) {
-    if (!RunTest(list_file, kernel)) exit_code = 1;
+    if (!RunTest(list_file, plan)) exit_code = 1;
     CloseHandle(list_file);
   } else {
-    bool ok = RunListing(mode, list_file, argc > 3 ? argv[3] : nullptr, kernel);
+    bool no_handle = false;
+    bool ok = RunListing(mode, list_file, argc > 3 ? argv[3] : nullptr, plan,
+                         &no_handle);
     // Closing may report a write that the system had held back.
     if (!CloseHandle(list_file)) ok = false;
     if (!ok) {
-      ConsolePrint("cannot write file\n");
+      // A list that misses what could not be opened is no list either.
+      ConsolePrint(no_handle ? "too many open files\n" : "cannot write file\n");
       exit_code = 1;
     }
   }

@@ -11,15 +11,21 @@ void BeginFileHash(HANDLE file, FileHashState* state) {
 
 // The size is queried afresh before every read, so a file that grows while
 // it is read is read to its new end; a read that brings nothing (the file
-// shrank) ends the loop and leaves the decision to FinishFileHash. The growth
-// followed is bounded, so that a file that keeps growing ends the reading.
-DWORD ReadNextChunk(HANDLE file, unsigned char* buffer, FileHashState* state) {
+// shrank) ends the loop and leaves the decision to FinishFileHash. The
+// growth followed is bounded, so that a file that keeps growing ends the
+// reading.
+DWORD ReadNextBytes(HANDLE file, unsigned char* buffer, DWORD capacity,
+                    FileHashState* state) {
   if (state->count == QueryFileSize(file)) return 0;
   if (state->count >= 2 * state->start_size + HashGrowthAllowance) return 0;
   DWORD got = 0;
-  if (!ReadFile(file, buffer, HashChunkSize, &got, nullptr)) return 0;
+  if (!ReadFile(file, buffer, capacity, &got, nullptr)) return 0;
   state->count += got;
   return got;
+}
+
+DWORD ReadNextChunk(HANDLE file, unsigned char* buffer, FileHashState* state) {
+  return ReadNextBytes(file, buffer, HashChunkSize, state);
 }
 
 bool HashNextChunk(HANDLE file, unsigned char* buffer, FileHashState* state) {

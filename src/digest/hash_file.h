@@ -41,6 +41,10 @@ HANDLE OpenFileToHash(const char* path, DWORD open_flags);
 // count has reached the growth limit, at the end of the file, or after a
 // failed read.
 DWORD ReadNextChunk(HANDLE file, unsigned char* buffer, FileHashState* state);
+// ReadNextChunk into a buffer of capacity bytes, for readers that take more
+// than a chunk at a time.
+DWORD ReadNextBytes(HANDLE file, unsigned char* buffer, DWORD capacity,
+                    FileHashState* state);
 // ReadNextChunk, then Md5Update with the bytes read. Returns true while
 // there is more to read, false when ReadNextChunk read nothing.
 bool HashNextChunk(HANDLE file, unsigned char* buffer, FileHashState* state);

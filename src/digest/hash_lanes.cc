@@ -1,28 +1,14 @@
-// The lane hasher: queued files hashed together, one per kernel lane.
+// A hashing worker: its lanes, its files and its settling with the queue.
 #include "digest/hash_lanes.h"
 
-#include <cstring>
+#include <new>
 
 namespace {
 
-HashJob& JobOf(LaneHasher* hasher, unsigned ticket) {
-  return hasher->jobs[ticket % HashQueueSize];
-}
+using Clock = std::chrono::steady_clock;
 
-bool IsOpen(const HashLane& lane) { return lane.file != INVALID_HANDLE_VALUE; }
-
-bool AnyLaneOpen(const LaneHasher* hasher) {
-  for (int i = 0; i < hasher->kernel->lanes; ++i) {
-    if (IsOpen(hasher->lanes[i])) return true;
-  }
-  return false;
-}
-
-void Fail(HashJob* job) {
-  job->result.ok = false;
-  job->result.hex[0] = '\0';
-  job->result.hashed_size = 0;
-  job->done = true;
+HashJob& JobOf(HashQueue* queue, unsigned ticket) {
+  return queue->jobs[ticket % HashQueueSize];
 }
 
 // Opening a FIFO or a device is an action of its own, so only what the
@@ -33,231 +19,237 @@ bool IsRegularFile(const char* path) {
          (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
-// Whether an open that failed may succeed once this hasher has closed the
-// files it holds (their handles, or on Windows their share modes, which
-// keep a second open of the same file out), or once the caller has closed
-// handles of its own.
-bool MayOpenLater(const LaneHasher* hasher, DWORD error) {
-  if (error == ERROR_TOO_MANY_OPEN_FILES) return AnyLaneOpen(hasher) || !hasher->last_try;
-  return error == ERROR_SHARING_VIOLATION && AnyLaneOpen(hasher);
+void NoteDone(HashWorker* worker, WorkerLane* lane) {
+  worker->done[worker->done_count++] = lane->ticket;
+  lane->state = LaneState::Free;
 }
 
-// Opens the next queued file into the free lane. Returns false when no file
-// can be opened now: none is waiting, opens are held, or the open must wait
-// (it is tried again once a lane's file is closed or the caller releases
-// handles). A file that cannot be opened otherwise gets its failed result
-// and the next one is tried.
-bool OpenNextFile(LaneHasher* hasher, HashLane* lane) {
-  while (hasher->next_open != hasher->end && !hasher->opens_wait &&
-         !hasher->opens_held) {
-    HashJob& job = JobOf(hasher, hasher->next_open);
-    if (job.check_type && !IsRegularFile(job.path)) {
-      Fail(&job);
-      ++hasher->next_open;
-      continue;
-    }
-    HANDLE file = OpenFileToHash(job.path, job.open_flags);
-    if (file == INVALID_HANDLE_VALUE && MayOpenLater(hasher, GetLastError())) {
-      hasher->opens_wait = true;
-      return false;
-    }
-    hasher->last_try = false;
-    if (file == INVALID_HANDLE_VALUE) {
-      Fail(&job);
-      ++hasher->next_open;
-      continue;
-    }
-    lane->job = hasher->next_open++;
-    lane->file = file;
-    lane->next = lane->buffer;
-    lane->left = 0;
-    BeginFileHash(file, &lane->state);
-    return true;
+void FailLane(HashQueue* queue, HashWorker* worker, WorkerLane* lane,
+              bool no_handle) {
+  HashResult& result = JobOf(queue, lane->ticket).result;
+  result.ok = false;
+  result.no_handle = no_handle;
+  result.hex[0] = '\0';
+  result.hashed_size = 0;
+  NoteDone(worker, lane);
+}
+
+void FinishLane(HashQueue* queue, HashWorker* worker, int index) {
+  WorkerLane& lane = worker->lanes[index];
+  HashResult& result = JobOf(queue, lane.ticket).result;
+  result.ok = FinishFeed(&lane.feed, result.hex, &result.hashed_size);
+  result.no_handle = false;
+  CloseLane(&worker->schedule, index);
+  --worker->held;
+  ++worker->closed;
+  NoteDone(worker, &lane);
+}
+
+// Opens the lane's claimed file. An open that fails for lack of handles,
+// or for sharing (on Windows another lane may hold the same file under
+// another name), waits; SettleWorker decides when to try again.
+void OpenLaneFile(HashQueue* queue, HashWorker* worker, int index) {
+  WorkerLane& lane = worker->lanes[index];
+  const HashJob& job = JobOf(queue, lane.ticket);
+  if (job.check_type && !IsRegularFile(job.path)) {
+    FailLane(queue, worker, &lane, false);
+    return;
   }
-  return false;
-}
-
-void FinishLane(LaneHasher* hasher, HashLane* lane) {
-  HashJob& job = JobOf(hasher, lane->job);
-  job.result.ok = FinishFileHash(lane->file, &lane->state, job.result.hex,
-                                 &job.result.hashed_size);
-  job.done = true;
-  CloseHandle(lane->file);
-  lane->file = INVALID_HANDLE_VALUE;
-  hasher->opens_wait = false;
-}
-
-// Brings the lane to whole blocks for the kernel: bytes that complete a
-// partial block, or a tail shorter than a block, go through the scalar
-// code; files that end are finished and the next one taken. Returns with
-// the lane holding at least one whole block, or free.
-void PrepareLane(LaneHasher* hasher, HashLane* lane) {
-  for (;;) {
-    if (!IsOpen(*lane) && !OpenNextFile(hasher, lane)) return;
-    // Bytes already hashed that do not make up a whole block: they wait in
-    // the context's block for the rest of it.
-    const DWORD partial =
-        static_cast<DWORD>((lane->state.count - lane->left) % 64);
-    if (lane->left >= 64 && partial == 0) return;
-    if (lane->left > 0) {
-      const DWORD take =
-          partial != 0 && lane->left > 64 - partial ? 64 - partial : lane->left;
-      Md5Update(&lane->state.context, lane->next, take);
-      lane->next += take;
-      lane->left -= take;
-      continue;
-    }
-    const DWORD got = ReadNextChunk(lane->file, lane->buffer, &lane->state);
-    if (got == 0) {
-      FinishLane(hasher, lane);
-      continue;
-    }
-    lane->next = lane->buffer;
-    lane->left = got;
+  const DWORD error = OpenFeed(&lane.feed, job.path, job.open_flags);
+  if (error == ERROR_SUCCESS) {
+    lane.state = LaneState::Hashing;
+    lane.read_short = false;
+    OpenLane(&worker->schedule, index, &lane.feed.state.context);
+    ++worker->held;
+    return;
   }
+  if (error != ERROR_TOO_MANY_OPEN_FILES && error != ERROR_SHARING_VIOLATION) {
+    FailLane(queue, worker, &lane, false);
+    return;
+  }
+  const Clock::time_point now = Clock::now();
+  if (lane.state == LaneState::Opening) lane.waiting_since = now;
+  lane.state = LaneState::WaitingForHandle;
+  lane.wait_error = error;
+  lane.wait_counted = false;
+  lane.tried_at = now;
 }
 
-// The kernel over blocks whole blocks of every lane; free lanes read idle.
-void TransformLanes(LaneHasher* hasher, const unsigned char* idle,
-                    std::size_t blocks) {
-  const int lanes = hasher->kernel->lanes;
-  const unsigned char* data[Md5MaxLanes] = {};
-  // On the stack, where its alignment is kept: the hasher itself lives on
-  // the heap, whose blocks are aligned for less.
-  Md5LaneStates states;
-  for (int i = 0; i < lanes; ++i) {
-    const HashLane& lane = hasher->lanes[i];
-    data[i] = IsOpen(lane) ? lane.next : idle;
-    const std::uint32_t* words = lane.state.context.state;
-    states.a[i] = words[0];
-    states.b[i] = words[1];
-    states.c[i] = words[2];
-    states.d[i] = words[3];
+// A waiting open is tried again once the run has closed a handle since it
+// failed; one that waits for a handle also every HandleRetryInterval. It
+// gives up when nothing the run holds can be closed: for lack of handles
+// after HandleWaitLimit, for sharing at once.
+void SettleWaitingLane(HashQueue* queue, HashWorker* worker, WorkerLane* lane,
+                       Clock::time_point now) {
+  if (!lane->wait_counted) {
+    lane->wait_counted = true;
+    lane->releases_seen = queue->releases;
   }
-  hasher->kernel->transform(&states, data, blocks);
-  for (int i = 0; i < lanes; ++i) {
-    std::uint32_t* words = hasher->lanes[i].state.context.state;
-    words[0] = states.a[i];
-    words[1] = states.b[i];
-    words[2] = states.c[i];
-    words[3] = states.d[i];
+  if (queue->releases != lane->releases_seen) {
+    lane->state = LaneState::Opening;
+    return;
+  }
+  const bool nothing_to_close = queue->open_files == 0;
+  if (lane->wait_error == ERROR_SHARING_VIOLATION) {
+    if (nothing_to_close) FailLane(queue, worker, lane, false);
+    return;
+  }
+  if (nothing_to_close && now - lane->waiting_since >= HandleWaitLimit) {
+    FailLane(queue, worker, lane, true);
+  } else if (now - lane->tried_at >= HandleRetryInterval) {
+    lane->state = LaneState::Opening;
   }
 }
 
-// One kernel call over the whole blocks that every open lane holds, as many
-// as the lane with the fewest has. Free lanes read the blocks of an open
-// one, and their results are dropped. A lane open alone goes through the
-// scalar transform instead: one lane of a kernel waits on the latency of
-// vector operations and runs slower than the scalar core. Returns false
-// when no lane is open.
-bool RunKernel(LaneHasher* hasher) {
-  const int lanes = hasher->kernel->lanes;
-  std::size_t blocks = HashChunkSize / 64;
-  HashLane* any = nullptr;
-  int open = 0;
-  for (int i = 0; i < lanes; ++i) {
-    HashLane& lane = hasher->lanes[i];
-    if (!IsOpen(lane)) continue;
-    if (lane.left / 64 < blocks) blocks = lane.left / 64;
-    any = &lane;
-    ++open;
+void ClaimFiles(HashQueue* queue, HashWorker* worker) {
+  int free_lanes = 0;
+  for (int i = 0; i < worker->schedule.kernel->lanes; ++i) {
+    if (worker->lanes[i].state == LaneState::Free) ++free_lanes;
   }
-  if (any == nullptr) return false;
-  if (open == 1) {
-    for (std::size_t n = 0; n < blocks; ++n) {
-      Md5Transform(any->state.context.state, any->next + 64 * n);
+  while (queue->next_claim != queue->end &&
+         JobOf(queue, queue->next_claim).state == JobState::Done) {
+    ++queue->next_claim;
+  }
+  // A fair share of what waits, so that one worker does not take every
+  // file while the others idle.
+  const unsigned waiting = queue->end - queue->next_claim;
+  unsigned share = (waiting + queue->worker_count - 1) / queue->worker_count;
+  for (int i = 0; i < worker->schedule.kernel->lanes && share > 0; ++i) {
+    WorkerLane& lane = worker->lanes[i];
+    if (lane.state != LaneState::Free) continue;
+    while (queue->next_claim != queue->end &&
+           JobOf(queue, queue->next_claim).state == JobState::Done) {
+      ++queue->next_claim;
     }
-  } else {
-    TransformLanes(hasher, any->next, blocks);
+    if (queue->next_claim == queue->end) return;
+    lane.ticket = queue->next_claim++;
+    JobOf(queue, lane.ticket).state = JobState::Claimed;
+    lane.state = LaneState::Opening;
+    --share;
   }
-  for (int i = 0; i < lanes; ++i) {
-    HashLane& lane = hasher->lanes[i];
-    if (!IsOpen(lane)) continue;
-    Md5CountBlocks(&lane.state.context, blocks);
-    lane.next += 64 * blocks;
-    lane.left -= static_cast<DWORD>(64 * blocks);
-  }
-  return true;
 }
 
 }  // namespace
 
-void StartHashing(LaneHasher* hasher, const Md5LaneKernel* kernel) {
-  hasher->kernel = kernel;
-  hasher->oldest = 0;
-  hasher->next_open = 0;
-  hasher->end = 0;
-  hasher->opens_wait = false;
-  hasher->last_try = false;
-  hasher->opens_held = false;
-  for (HashLane& lane : hasher->lanes) {
-    lane.file = INVALID_HANDLE_VALUE;
-    // Free lanes still hand their words to the kernel.
-    Md5Init(&lane.state.context);
+HashWorker* NewHashWorker(const Md5LaneKernel* kernel) {
+  auto* worker = new (std::nothrow) HashWorker;
+  if (worker == nullptr) return nullptr;
+  StartLanes(&worker->schedule, kernel);
+  worker->held = worker->held_published = worker->closed = 0;
+  worker->done_count = 0;
+  worker->opens_held = false;
+  for (WorkerLane& lane : worker->lanes) {
+    lane.state = LaneState::Free;
+    lane.feed.file = INVALID_HANDLE_VALUE;
   }
+  return worker;
 }
 
-bool HashQueueFull(const LaneHasher* hasher) {
-  return hasher->end - hasher->oldest == HashQueueSize;
+void FreeHashWorker(HashWorker* worker) {
+  for (WorkerLane& lane : worker->lanes) CloseFeed(&lane.feed);
+  delete worker;
 }
 
-bool HashQueueEmpty(const LaneHasher* hasher) {
-  return hasher->end == hasher->oldest;
-}
-
-unsigned QueueFileToHash(LaneHasher* hasher, const char* path, DWORD open_flags,
-                         bool check_type) {
-  HashJob& job = JobOf(hasher, hasher->end);
-  std::size_t length = std::strlen(path);
-  if (length > HashPathSize - 1) length = HashPathSize - 1;
-  std::memcpy(job.path, path, length);
-  job.path[length] = '\0';
-  job.open_flags = open_flags;
-  job.check_type = check_type;
-  job.done = false;
-  return hasher->end++;
-}
-
-bool AdvanceHashing(LaneHasher* hasher) {
-  for (int i = 0; i < hasher->kernel->lanes; ++i) {
-    PrepareLane(hasher, &hasher->lanes[i]);
+void SettleWorker(HashQueue* queue, HashWorker* worker) {
+  for (unsigned i = 0; i < worker->done_count; ++i) {
+    JobOf(queue, worker->done[i]).state = JobState::Done;
+    if (worker->done[i] == queue->oldest) queue->results.notify_one();
   }
-  return RunKernel(hasher);
+  worker->done_count = 0;
+  queue->open_files += worker->held;
+  queue->open_files -= worker->held_published;
+  worker->held_published = worker->held;
+  if (worker->closed > 0) {
+    queue->releases += worker->closed;
+    worker->closed = 0;
+    queue->work.notify_all();
+  }
+  if (WorkerWaits(worker)) {
+    const Clock::time_point now = Clock::now();
+    for (WorkerLane& lane : worker->lanes) {
+      if (lane.state == LaneState::WaitingForHandle) {
+        SettleWaitingLane(queue, worker, &lane, now);
+      }
+    }
+    // A give-up is a result too.
+    for (unsigned i = 0; i < worker->done_count; ++i) {
+      JobOf(queue, worker->done[i]).state = JobState::Done;
+      if (worker->done[i] == queue->oldest) queue->results.notify_one();
+    }
+    worker->done_count = 0;
+  }
+  if (!queue->stopping && !worker->opens_held) ClaimFiles(queue, worker);
 }
 
-void TakeHashResult(LaneHasher* hasher, HashResult* result) {
-  HashJob& job = JobOf(hasher, hasher->oldest);
-  while (!job.done) {
-    if (AdvanceHashing(hasher)) continue;
-    if (!hasher->opens_wait) break;
-    // Waiting for handles with no file of ours open: the oldest file, next
-    // to be opened, gets its last try.
-    hasher->opens_wait = false;
-    hasher->last_try = true;
+// Reads the lane's next bytes, or finishes its file when there are none.
+void FillLane(HashQueue* queue, HashWorker* worker, int index) {
+  WorkerLane& lane = worker->lanes[index];
+  const DWORD got = ReadFeed(&lane.feed);
+  if (got == 0) {
+    FinishLane(queue, worker, index);
+    return;
   }
-  // Every queued file is opened in turn, so the oldest one is done by the
-  // time nothing is left to do.
-  if (!job.done) Fail(&job);
-  *result = job.result;
-  result->path = job.path;
-  ++hasher->oldest;
+  lane.read_short = got < FeedReadSize;
+  FeedLane(&worker->schedule, index, lane.feed.buffer, got);
 }
 
-void CloseHashedFiles(LaneHasher* hasher) {
-  hasher->opens_held = true;
-  while (AdvanceHashing(hasher)) {
+bool StepWorker(HashQueue* queue, HashWorker* worker) {
+  bool did = false;
+  const int lanes = worker->schedule.kernel->lanes;
+  for (int i = 0; i < lanes; ++i) {
+    if (worker->lanes[i].state != LaneState::Opening) continue;
+    OpenLaneFile(queue, worker, i);
+    did = true;
   }
-  hasher->opens_held = false;
+  for (int i = 0; i < lanes; ++i) {
+    if (worker->lanes[i].state != LaneState::Hashing ||
+        !LaneNeedsBytes(&worker->schedule, i)) {
+      continue;
+    }
+    FillLane(queue, worker, i);
+    did = true;
+  }
+  if (RunLanes(&worker->schedule)) did = true;
+  // A file whose last read met its end is finished now, not a step later
+  // (the platform knows the size a short read found, so this asks nothing
+  // of the system where the file did not change).
+  for (int i = 0; i < lanes; ++i) {
+    const WorkerLane& lane = worker->lanes[i];
+    if (lane.state == LaneState::Hashing && lane.read_short &&
+        LaneNeedsBytes(&worker->schedule, i)) {
+      FillLane(queue, worker, i);
+    }
+  }
+  return did;
 }
 
-void ResumeOpening(LaneHasher* hasher) { hasher->opens_wait = false; }
-
-void StopHashing(LaneHasher* hasher) {
-  for (HashLane& lane : hasher->lanes) {
-    if (IsOpen(lane)) CloseHandle(lane.file);
-    lane.file = INVALID_HANDLE_VALUE;
+bool WorkerHasWork(const HashWorker* worker) {
+  for (const WorkerLane& lane : worker->lanes) {
+    if (lane.state == LaneState::Opening || lane.state == LaneState::Hashing) return true;
   }
-  hasher->oldest = hasher->next_open = hasher->end = 0;
-  hasher->opens_wait = false;
-  hasher->last_try = false;
+  return false;
+}
+
+bool WorkerWaits(const HashWorker* worker) {
+  for (const WorkerLane& lane : worker->lanes) {
+    if (lane.state == LaneState::WaitingForHandle) return true;
+  }
+  return false;
+}
+
+void RunHashWorker(HashQueue* queue, HashWorker* worker) {
+  std::unique_lock<std::mutex> lock(queue->mutex);
+  for (;;) {
+    SettleWorker(queue, worker);
+    if (queue->stopping) break;
+    if (WorkerHasWork(worker)) {
+      lock.unlock();
+      StepWorker(queue, worker);
+      lock.lock();
+    } else if (WorkerWaits(worker)) {
+      queue->work.wait_for(lock, HandleRetryInterval);
+    } else {
+      queue->work.wait(lock);
+    }
+  }
 }

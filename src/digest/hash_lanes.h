@@ -1,118 +1,71 @@
-// Many files hashed at once: one file per lane of an MD5 lane kernel.
+// One hashing worker: a lane of an MD5 lane kernel for each file it has
+// claimed from the queue (hash_queue.h). Each file is hashed exactly as
+// HashFile does it (file_feeder.h), but the whole blocks of all its files
+// go through one kernel call (lane_scheduler.h).
 //
-// Files are queued in order and their results taken back in the same
-// order. Up to one file per lane is open at a time; each is hashed exactly
-// as HashFile does it (opened without sharing, its size asked before every
-// HashChunkSize read, growth followed within the same bound, the final
-// size and position check), but the whole blocks of all open files go
-// through one kernel call, and a lane whose file ends takes the next queued
-// file. The rest of a file's blocks, and its padding, go through the scalar
-// MD5 code.
+// A worker runs in steps, away from the queue's lock: open the files just
+// claimed, read where a lane has hashed what it had, run the kernel, and
+// finish the files that ended. Between steps, under the lock, it settles
+// with the queue: hands over the results, counts the handles it holds and
+// freed, decides about opens that wait for a handle, and claims files for
+// its free lanes.
 #ifndef DORVANE_DIGEST_HASH_LANES_H_
 #define DORVANE_DIGEST_HASH_LANES_H_
 
-#include <cstdint>
+#include <chrono>
 
-#include "digest/hash_file.h"
-#include "digest/md5.h"
-#include "digest/md5_lanes.h"
-#include "platform/win32.h"
+#include "digest/file_feeder.h"
+#include "digest/hash_queue.h"
+#include "digest/lane_scheduler.h"
 
-// Files queued ahead of the oldest one whose result is still to be taken:
-// enough to keep the lanes busy with small files while a large one is
-// hashed; each costs about a kilobyte.
-constexpr unsigned HashQueueSize = 1024;
-// Room for a queued path and its NUL.
-constexpr unsigned HashPathSize = 1024;
-
-struct HashResult {
-  const char* path;            // as queued; valid until the next file is queued
-  bool ok;                     // the digest was computed
-  char hex[HexDigestSize];     // empty when not ok
-  std::uint64_t hashed_size;   // the size the digest covers; 0 when not ok
+enum class LaneState : unsigned char {
+  Free,
+  Opening,           // claimed; to be opened in the next step
+  Hashing,           // its file is open
+  WaitingForHandle,  // the open failed for lack of handles, or for sharing
 };
 
-struct HashJob {
-  char path[HashPathSize];
-  DWORD open_flags;  // ORed into CreateFileA's flags and attributes
-  bool check_type;   // ask the type before opening
-  bool done;
-  HashResult result;
+struct WorkerLane {
+  LaneState state;
+  unsigned ticket;     // the lane's file, while the lane is not free
+  DWORD wait_error;    // what the waiting open failed with
+  bool wait_counted;   // releases_seen holds the queue's count at the failure
+  unsigned releases_seen;
+  std::chrono::steady_clock::time_point tried_at;
+  std::chrono::steady_clock::time_point waiting_since;
+  bool read_short;     // the last read met the file's end
+  FileFeed feed;
 };
 
-struct HashLane {
-  unsigned job;  // ticket of the file in this lane; meaningful while open
-  HANDLE file;   // INVALID_HANDLE_VALUE when the lane is free
-  FileHashState state;
-  const unsigned char* next;  // the first byte of buffer not yet hashed
-  DWORD left;                 // bytes of buffer not yet hashed
-  unsigned char buffer[HashChunkSize];
+struct HashWorker {
+  LaneSchedule schedule;
+  unsigned held;            // files open now
+  unsigned held_published;  // as the queue last heard
+  unsigned closed;          // files closed since the queue last heard
+  unsigned done_count;      // tickets finished since the queue last heard
+  unsigned done[Md5MaxLanes];
+  bool opens_held;          // finish the open files, claim no others
+  WorkerLane lanes[Md5MaxLanes];
 };
 
-// Tickets count up from 0; job t lives in jobs[t % HashQueueSize].
-struct LaneHasher {
-  const Md5LaneKernel* kernel;
-  unsigned oldest;     // the next result to be taken
-  unsigned next_open;  // the next file to open
-  unsigned end;        // one past the newest queued file
-  // An open failed for lack of handles: no open is tried again until a
-  // lane's file is closed or the caller releases handles of its own.
-  bool opens_wait;
-  // The next open that fails for lack of handles while no lane holds a
-  // file is the file's last try: it fails then.
-  bool last_try;
-  // The caller asked for the open files to be finished without opening
-  // others.
-  bool opens_held;
-  HashJob jobs[HashQueueSize];
-  HashLane lanes[Md5MaxLanes];
-};
+// A worker for kernel, with every lane free; nullptr without memory (it
+// takes a couple of megabytes).
+HashWorker* NewHashWorker(const Md5LaneKernel* kernel);
+// Closes the files still open and frees the worker.
+void FreeHashWorker(HashWorker* worker);
 
-// Prepares an empty hasher for kernel. The hasher is large (over a
-// megabyte): give it heap storage, not a stack.
-void StartHashing(LaneHasher* hasher, const Md5LaneKernel* kernel);
+// Under the queue's lock: hands over what the last step finished, retries
+// or gives up waiting opens, and claims files for free lanes.
+void SettleWorker(HashQueue* queue, HashWorker* worker);
+// Away from the lock: one step over the worker's lanes. Returns false when
+// there was nothing to do.
+bool StepWorker(HashQueue* queue, HashWorker* worker);
+// Whether a step has work: a lane to open or a file open.
+bool WorkerHasWork(const HashWorker* worker);
+// Whether a lane waits for a handle.
+bool WorkerWaits(const HashWorker* worker);
 
-// Whether another file can be queued.
-bool HashQueueFull(const LaneHasher* hasher);
-// Whether no result is waiting to be taken.
-bool HashQueueEmpty(const LaneHasher* hasher);
-
-// Queues the file at path (at most HashPathSize - 1 characters; the walk's
-// and the verifier's paths always fit) and returns its ticket. The queue
-// must not be full. open_flags go to CreateFileA beside
-// FILE_ATTRIBUTE_NORMAL. With check_type the file's type is asked first and
-// anything but a regular file fails without being opened (opening a FIFO
-// or a device is an action of its own); the walk knows the type from its
-// listing and need not ask.
-unsigned QueueFileToHash(LaneHasher* hasher, const char* path, DWORD open_flags,
-                         bool check_type);
-
-// Hashes until the oldest queued file has its result, then hands the result
-// out and takes the file off the queue. The queue must not be empty. An
-// open that fails for lack of handles waits while other lanes hold files,
-// and while the caller may still release handles of its own (as the walk
-// does when it leaves a directory); so does one refused for sharing while
-// other lanes hold files (on Windows one of them may hold the same file
-// under another name, or the same name queued twice). A file that still
-// cannot be opened when nothing else is left to wait for fails.
-void TakeHashResult(LaneHasher* hasher, HashResult* result);
-
-// One step: opens queued files into free lanes, reads where a lane has
-// nothing left to hash, finishes the files that ended, and runs the kernel
-// once over the lanes' whole blocks. Returns false when there was nothing
-// to do: no file open, and none that can be opened now.
-bool AdvanceHashing(LaneHasher* hasher);
-
-// Hashes the files open now to their ends without opening others, so that
-// their handles are free again; the results wait to be taken.
-void CloseHashedFiles(LaneHasher* hasher);
-
-// Tells the hasher that the caller closed handles of its own: an open that
-// waits for handles is tried again.
-void ResumeOpening(LaneHasher* hasher);
-
-// Closes every file still open and forgets the queue; for a run that stops
-// before taking every result.
-void StopHashing(LaneHasher* hasher);
+// A worker thread's life: steps and settles until the queue stops.
+void RunHashWorker(HashQueue* queue, HashWorker* worker);
 
 #endif  // DORVANE_DIGEST_HASH_LANES_H_

@@ -1,30 +1,45 @@
-// Recursive, depth-first walk of a directory tree into the checksum list.
+// Depth-first walk of a directory tree into the checksum list.
 #include "listing/walker.h"
 
+#include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
-#include "digest/hash_lanes.h"
 #include "listing/list_format.h"
-
-// Lines waiting: the queued files' lines and the DIR lines between them.
-constexpr unsigned WalkQueueSize = 2 * HashQueueSize;
-
-struct WalkLine {
-  bool is_file;
-  std::uint64_t size;          // a file's size as the listing gave it
-  char text[PathBufferSize];   // a directory's path, or a file's name
-};
 
 struct WalkQueue {
   HANDLE list_file;
-  unsigned first;  // the oldest line waiting
-  unsigned end;    // one past the newest
-  WalkLine lines[WalkQueueSize];
-  LaneHasher hasher;
+  HashQueue* hashing;
+  bool no_handle;  // a file or directory could not be opened for lack of handles
+  int batch_used;
+  char batch[ListWriteBatchSize];
 };
 
 namespace {
+
+// The names of a directory's subdirectories, each with its NUL, kept from
+// its listing until they are walked.
+struct NameList {
+  char* names;
+  std::size_t used;
+  std::size_t capacity;
+};
+
+bool AddName(NameList* list, const char* name) {
+  const std::size_t length = std::strlen(name) + 1;
+  if (list->used + length > list->capacity) {
+    std::size_t capacity = list->capacity == 0 ? 4096 : 2 * list->capacity;
+    while (capacity < list->used + length) capacity *= 2;
+    auto* grown = static_cast<char*>(std::realloc(list->names, capacity));
+    if (grown == nullptr) return false;
+    list->names = grown;
+    list->capacity = capacity;
+  }
+  std::memcpy(list->names + list->used, name, length);
+  list->used += length;
+  return true;
+}
 
 bool IsDotEntry(const char* name) {
   return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
@@ -49,119 +64,155 @@ bool IsDevice(const WIN32_FIND_DATAA& entry) {
 }
 
 // Starts a listing of "<directory>\*.*" (the backslash added when missing).
-// With only_directories the listing may skip entries that are not
-// directories, which spares the system a look at each file. The tree may
-// change under the walk: the directory is reached without a link on the
-// way, so a directory swapped for one lists nothing, like one that vanished.
-HANDLE StartListing(const char* directory, bool only_directories,
-                    WIN32_FIND_DATAA* entry) {
+// The tree may change under the walk: the directory is reached without a
+// link on the way, so a directory swapped for one lists nothing, like one
+// that vanished.
+HANDLE StartListing(const char* directory, WIN32_FIND_DATAA* entry) {
   char pattern[LineBufferSize];
   const std::size_t length = std::strlen(directory);
   const bool has_separator = length > 0 && directory[length - 1] == '\\';
   if (length + 5 > sizeof pattern) return INVALID_HANDLE_VALUE;
   std::memcpy(pattern, directory, length);
   std::strcpy(pattern + length, has_separator ? "*.*" : "\\*.*");
-  return FindFirstFileExA(pattern, FindExInfoStandard, entry,
-                          only_directories ? FindExSearchLimitToDirectories
-                                           : FindExSearchNameMatch,
+  return FindFirstFileExA(pattern, FindExInfoStandard, entry, FindExSearchNameMatch,
                           nullptr, FILE_FLAG_NO_DIRECTORY_LINKS);
 }
 
-// StartListing, once more after the files open for hashing are done and
-// closed when it failed for lack of handles: the hashing ahead of the walk
-// must never cost the walk a directory.
+// StartListing, waiting for a handle while the files being hashed hold
+// them: the hashing ahead of the walk must never cost the walk a
+// directory. Sets no_handle when the wait is given up.
 HANDLE StartListingBesideHashing(WalkQueue* queue, const char* directory,
-                                 bool only_directories, WIN32_FIND_DATAA* entry) {
-  HANDLE find = StartListing(directory, only_directories, entry);
-  if (find != INVALID_HANDLE_VALUE ||
-      GetLastError() != ERROR_TOO_MANY_OPEN_FILES) {
-    return find;
+                                 WIN32_FIND_DATAA* entry) {
+  unsigned releases = 0;
+  const auto since = std::chrono::steady_clock::now();
+  for (;;) {
+    HANDLE find = StartListing(directory, entry);
+    if (find != INVALID_HANDLE_VALUE ||
+        GetLastError() != ERROR_TOO_MANY_OPEN_FILES) {
+      return find;
+    }
+    if (!WaitForHandle(queue->hashing, &releases, since)) {
+      queue->no_handle = true;
+      return INVALID_HANDLE_VALUE;
+    }
   }
-  CloseHashedFiles(&queue->hasher);
-  return StartListing(directory, only_directories, entry);
 }
 
 // Closes a listing; a file that waits for a handle may have one now.
 void EndListing(WalkQueue* queue, HANDLE find) {
   FindClose(find);
-  ResumeOpening(&queue->hasher);
+  ReleaseHandle(queue->hashing);
 }
 
-WalkLine& LineOf(WalkQueue* queue, unsigned number) {
-  return queue->lines[number % WalkQueueSize];
+bool FlushLines(WalkQueue* queue) {
+  const int used = queue->batch_used;
+  queue->batch_used = 0;
+  return used == 0 || WriteListText(queue->list_file, queue->batch, used);
+}
+
+// Gathers a line; the lines gathered are written when the next would not
+// fit, so every write holds whole lines.
+bool AddLine(WalkQueue* queue, const char* text, int length) {
+  if (queue->batch_used + length > ListWriteBatchSize && !FlushLines(queue)) {
+    return false;
+  }
+  std::memcpy(queue->batch + queue->batch_used, text, static_cast<std::size_t>(length));
+  queue->batch_used += length;
+  return true;
 }
 
 // Writes the oldest waiting line; for a FILE line, once its file is hashed.
 bool WriteOldestLine(WalkQueue* queue) {
-  const WalkLine& line = LineOf(queue, queue->first++);
-  char text[LineBufferSize];
-  if (!line.is_file) {
-    return WriteListText(queue->list_file, text, BuildDirLine(line.text, text));
-  }
   HashResult result;
-  TakeHashResult(&queue->hasher, &result);
+  TakeHashResult(queue->hashing, &result);
+  char text[LineBufferSize];
+  if (result.note->line_only) return AddLine(queue, text, BuildDirLine(result.path, text));
+  if (result.no_handle) {
+    queue->no_handle = true;
+    return false;
+  }
   // A file whose size changed since it was listed is left out: the line
   // would give the size of one content and the digest of another.
-  if (!result.ok || result.hashed_size != line.size) return true;
-  return WriteListText(queue->list_file, text,
-                       BuildFileLine(result.hex, line.size, line.text, text));
+  if (!result.ok || result.hashed_size != result.note->size) return true;
+  return AddLine(queue, text,
+                 BuildFileLine(result.hex, result.note->size,
+                               result.path + result.note->name_offset, text));
 }
 
-// Writes out the oldest lines until one more line, and for a file one more
-// hashing, can wait.
-bool MakeRoom(WalkQueue* queue, bool for_file) {
-  while (queue->end - queue->first == WalkQueueSize ||
-         (for_file && HashQueueFull(&queue->hasher))) {
+// Writes out the oldest lines until one more can wait.
+bool MakeRoom(WalkQueue* queue) {
+  while (HashQueueFull(queue->hashing)) {
     if (!WriteOldestLine(queue)) return false;
   }
   return true;
 }
 
+bool WalkSubdirectories(char* path, const NameList& names, WalkQueue* queue);
+
 bool WalkTree(char* path, WalkQueue* queue) {
   PathAddBackslashA(path);
-  if (!QueueDirLine(queue, path) || !ListDirectoryFiles(path, queue)) return false;
-
+  if (!QueueDirLine(queue, path)) return false;
   WIN32_FIND_DATAA entry;
-  HANDLE find = StartListingBesideHashing(queue, path, true, &entry);
-  if (find == INVALID_HANDLE_VALUE) return true;
+  HANDLE find = StartListingBesideHashing(queue, path, &entry);
+  if (find == INVALID_HANDLE_VALUE) return !queue->no_handle;
   const std::size_t length = std::strlen(path);
+  NameList subdirectories = {nullptr, 0, 0};
   bool ok = true;
   do {
-    if (!IsDirectory(entry) || IsDotEntry(entry.cFileName)) continue;
-    if (HasControlByte(entry.cFileName)) continue;
-    // The subdirectory's path with its closing backslash must fit.
-    if (length + std::strlen(entry.cFileName) + 1 > PathBufferSize - 1) continue;
-    std::strcpy(path + length, entry.cFileName);
-    std::strcat(path + length, "\\");
-    ok = WalkTree(path, queue);
-    path[length] = '\0';
+    if (!IsDirectory(entry)) {
+      ok = QueueFileEntry(queue, path, entry);
+    } else if (!IsDotEntry(entry.cFileName) && !HasControlByte(entry.cFileName) &&
+               // The subdirectory's path with its closing backslash must fit.
+               length + std::strlen(entry.cFileName) + 1 <= PathBufferSize - 1) {
+      ok = AddName(&subdirectories, entry.cFileName);
+    }
   } while (ok && FindNextFileA(find, &entry));
   EndListing(queue, find);
+  if (ok) ok = WalkSubdirectories(path, subdirectories, queue);
+  std::free(subdirectories.names);
   return ok;
+}
+
+bool WalkSubdirectories(char* path, const NameList& names, WalkQueue* queue) {
+  const std::size_t length = std::strlen(path);
+  for (std::size_t at = 0; at < names.used; at += std::strlen(names.names + at) + 1) {
+    std::strcpy(path + length, names.names + at);
+    std::strcat(path + length, "\\");
+    const bool ok = WalkTree(path, queue);
+    path[length] = '\0';
+    if (!ok) return false;
+  }
+  return true;
 }
 
 }  // namespace
 
-WalkQueue* StartWalkQueue(HANDLE list_file, const Md5LaneKernel* kernel) {
+WalkQueue* StartWalkQueue(HANDLE list_file, const HashPlan& plan) {
   auto* queue = static_cast<WalkQueue*>(LocalAlloc(LMEM_FIXED, sizeof(WalkQueue)));
   if (queue == nullptr) return nullptr;
+  queue->hashing = StartHashQueue(plan);
+  if (queue->hashing == nullptr) {
+    LocalFree(queue);
+    return nullptr;
+  }
   queue->list_file = list_file;
-  queue->first = 0;
-  queue->end = 0;
-  StartHashing(&queue->hasher, kernel);
+  queue->no_handle = false;
+  queue->batch_used = 0;
   return queue;
 }
 
 void EndWalkQueue(WalkQueue* queue) {
-  StopHashing(&queue->hasher);
+  EndHashQueue(queue->hashing);
   LocalFree(queue);
 }
 
+bool WalkRanOutOfHandles(const WalkQueue* queue) { return queue->no_handle; }
+
 bool QueueDirLine(WalkQueue* queue, const char* path) {
-  if (!MakeRoom(queue, false)) return false;
-  WalkLine& line = LineOf(queue, queue->end++);
-  line.is_file = false;
-  std::strcpy(line.text, path);
+  if (!MakeRoom(queue)) return false;
+  HashNote note = {};
+  note.line_only = true;
+  QueueRefusedFile(queue->hashing, path, note);
   return true;
 }
 
@@ -176,30 +227,28 @@ bool QueueFileEntry(WalkQueue* queue, const char* directory,
       directory_length + (has_separator ? 0 : 1) + name_length;
   // A path the walk's buffer could not hold is left out.
   if (path_length > PathBufferSize - 1) return true;
-  if (!MakeRoom(queue, true)) return false;
+  if (!MakeRoom(queue)) return false;
 
   char path[PathBufferSize];
   std::memcpy(path, directory, directory_length);
   char* name = path + directory_length;
   if (!has_separator) *name++ = '\\';
   std::memcpy(name, entry.cFileName, name_length + 1);
+  HashNote note = {};
+  note.size = (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) |
+              entry.nFileSizeLow;
+  note.name_offset = static_cast<unsigned>(name - path);
   // Opened the way the listing was, so that the file's directories on the
   // way are the ones listed, not a link swapped in since; the listing told
   // its type, so it is not asked again.
-  QueueFileToHash(&queue->hasher, path, FILE_FLAG_NO_DIRECTORY_LINKS, false);
-
-  WalkLine& line = LineOf(queue, queue->end++);
-  line.is_file = true;
-  line.size = (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) |
-              entry.nFileSizeLow;
-  std::memcpy(line.text, entry.cFileName, name_length + 1);
+  QueueFileToHash(queue->hashing, path, FILE_FLAG_NO_DIRECTORY_LINKS, false, note);
   return true;
 }
 
 bool ListDirectoryFiles(const char* directory, WalkQueue* queue) {
   WIN32_FIND_DATAA entry;
-  HANDLE find = StartListingBesideHashing(queue, directory, false, &entry);
-  if (find == INVALID_HANDLE_VALUE) return true;
+  HANDLE find = StartListingBesideHashing(queue, directory, &entry);
+  if (find == INVALID_HANDLE_VALUE) return !queue->no_handle;
   bool ok = true;
   do {
     if (!IsDirectory(entry)) ok = QueueFileEntry(queue, directory, entry);
@@ -209,16 +258,18 @@ bool ListDirectoryFiles(const char* directory, WalkQueue* queue) {
 }
 
 bool WriteQueuedLines(WalkQueue* queue) {
-  while (queue->first != queue->end) {
+  while (!HashQueueEmpty(queue->hashing)) {
     if (!WriteOldestLine(queue)) return false;
   }
-  return true;
+  return FlushLines(queue);
 }
 
-bool WalkDirectory(char* path, HANDLE list_file, const Md5LaneKernel* kernel) {
-  WalkQueue* queue = StartWalkQueue(list_file, kernel);
+bool WalkDirectory(char* path, HANDLE list_file, const HashPlan& plan,
+                   bool* no_handle) {
+  WalkQueue* queue = StartWalkQueue(list_file, plan);
   if (queue == nullptr) return false;
   const bool ok = WalkTree(path, queue) && WriteQueuedLines(queue);
+  if (no_handle != nullptr) *no_handle = queue->no_handle;
   EndWalkQueue(queue);
   return ok;
 }

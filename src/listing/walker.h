@@ -2,7 +2,7 @@
 #ifndef DORVANE_LISTING_WALKER_H_
 #define DORVANE_LISTING_WALKER_H_
 
-#include "digest/md5_lanes.h"
+#include "digest/hash_queue.h"
 #include "platform/win32.h"
 
 // Writes the DIR line of the directory in path (relative to the current
@@ -14,23 +14,36 @@
 // of it for a line of its own), are left out. No directory is entered, and
 // no file opened, through a symbolic link in a directory of its path (where
 // the platform can tell): a directory swapped for a link during the walk
-// keeps its DIR line and nothing below it. The files are hashed with
-// kernel, several at once, while the walk goes on ahead of the lines
-// written; the lines come out in the order of a walk that hashed each file
-// in its turn. Returns true, or false as soon as a write to the list file
-// fails (the walk stops there) or the walk's memory cannot be had.
-[[nodiscard]] bool WalkDirectory(char* path, HANDLE list_file,
-                                 const Md5LaneKernel* kernel);
+// keeps its DIR line and nothing below it. The files are hashed as plan
+// says, several at once, while the walk goes on ahead of the lines written;
+// the lines come out in the order of a walk that hashed each file in its
+// turn, and are written in batches of whole lines.
+//
+// Each directory is listed in one pass, its files queued and the names of
+// its subdirectories kept until they are walked, so the walk holds one
+// directory handle at a time. An open that fails for lack of handles waits
+// while the run holds handles it will close (see hash_queue.h). Returns
+// true, or false as soon as a write to the list file fails (the walk stops
+// there), the walk's memory cannot be had, or handles ran out for good
+// (*no_handle is set then).
+[[nodiscard]] bool WalkDirectory(char* path, HANDLE list_file, const HashPlan& plan,
+                                 bool* no_handle = nullptr);
 
 // The lines of a walk waiting for their turn, and the files of those lines
 // being hashed: a line is written once every line before it is, and a FILE
 // line once its file is hashed.
 struct WalkQueue;
 
+// Bytes of whole lines gathered before they are written.
+constexpr int ListWriteBatchSize = 64 * 1024;
+
 // A queue for lines to list_file; nullptr when its memory cannot be had.
-WalkQueue* StartWalkQueue(HANDLE list_file, const Md5LaneKernel* kernel);
-// Closes the files still being hashed and frees the queue.
+WalkQueue* StartWalkQueue(HANDLE list_file, const HashPlan& plan);
+// Closes the files still being hashed and frees the queue; lines not yet
+// written are dropped.
 void EndWalkQueue(WalkQueue* queue);
+// Whether the walk stopped because handles ran out for good.
+bool WalkRanOutOfHandles(const WalkQueue* queue);
 
 // Queues the DIR line of path and the FILE lines of directory's files in
 // listing order; the files are left out silently when they cannot be
@@ -48,8 +61,9 @@ void EndWalkQueue(WalkQueue* queue);
 [[nodiscard]] bool QueueFileEntry(WalkQueue* queue, const char* directory,
                                   const WIN32_FIND_DATAA& entry);
 
-// Writes every queued line, hashing what it must. Returns true, or false at
-// the first failed write.
+// Writes every queued line, hashing what it must, and the lines gathered.
+// Returns true, or false at the first failed write or a file that could not
+// be opened for lack of handles.
 [[nodiscard]] bool WriteQueuedLines(WalkQueue* queue);
 
 #endif  // DORVANE_LISTING_WALKER_H_

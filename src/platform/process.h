@@ -11,4 +11,9 @@
 // mid-line.
 void PrepareProcess();
 
+// How many processors this process may run on: those of its affinity
+// mask, and on Linux no more than a cgroup CPU quota allows (rounded up).
+// At least 1.
+unsigned CountUsableProcessors();
+
 #endif  // DORVANE_PLATFORM_PROCESS_H_

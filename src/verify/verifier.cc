@@ -17,10 +17,10 @@ constexpr unsigned NoLine = UINT_MAX;
 
 // The files read from the list and not judged yet, and the failure list.
 struct Checks {
-  LaneHasher hasher;
-  char listed[HashQueueSize][DigestCapacity];  // by ticket
+  HashQueue* hashing;
   char* end;         // where the next failing path goes
   std::size_t room;  // bytes of the failure list still free
+  bool no_handle;    // a file could not be opened for lack of handles
 };
 
 bool EqualsIgnoringCase(const char* a, const char* b) {
@@ -64,10 +64,13 @@ bool StoreFailure(const char* path, Checks* checks) {
 // is the one listed. Returns false when it failed and its path no longer
 // fits the failure list.
 bool JudgeOldest(Checks* checks) {
-  const char* listed = checks->listed[checks->hasher.oldest % HashQueueSize];
   HashResult result;
-  TakeHashResult(&checks->hasher, &result);
-  if (result.ok && EqualsIgnoringCase(listed, result.hex)) return true;
+  TakeHashResult(checks->hashing, &result);
+  if (result.ok && EqualsIgnoringCase(result.note->digest, result.hex)) return true;
+  if (result.no_handle) {
+    checks->no_handle = true;
+    return false;
+  }
   return StoreFailure(result.path, checks);
 }
 
@@ -89,10 +92,10 @@ bool ReadList(ListReader* reader, Checks* checks, unsigned* failed_line) {
       ReadField(reader, prefix, LineBufferSize);
       Unquote(prefix);
     } else if (EqualsIgnoringCase(tag, FileTag)) {
-      if (HashQueueFull(&checks->hasher) && !JudgeOldest(checks)) return false;
-      char* listed = checks->listed[checks->hasher.end % HashQueueSize];
-      ReadFileLine(reader, prefix, listed, path);
-      const unsigned ticket = QueueFileToHash(&checks->hasher, path, 0, true);
+      if (HashQueueFull(checks->hashing) && !JudgeOldest(checks)) return false;
+      HashNote note = {};
+      ReadFileLine(reader, prefix, note.digest, path);
+      const unsigned ticket = QueueFileToHash(checks->hashing, path, 0, true, note);
       if (reader->failed) *failed_line = ticket;
     } else if (tag[0] != '\0') {
       ReadField(reader, path, LineBufferSize);
@@ -106,27 +109,28 @@ bool ReadList(ListReader* reader, Checks* checks, unsigned* failed_line) {
 }  // namespace
 
 int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
-               const Md5LaneKernel* kernel) {
+               const HashPlan& plan, bool* no_handle) {
   failure_list[0] = '\0';
-  auto* checks = static_cast<Checks*>(LocalAlloc(LMEM_FIXED, sizeof(Checks)));
-  if (checks == nullptr) {
+  if (no_handle != nullptr) *no_handle = false;
+  Checks checks = {StartHashQueue(plan), failure_list, capacity, false};
+  if (checks.hashing == nullptr) {
     reader->failed = true;
     return 1;
   }
-  StartHashing(&checks->hasher, kernel);
-  checks->end = failure_list;
-  checks->room = capacity;
   unsigned failed_line = NoLine;
-  bool whole = ReadList(reader, checks, &failed_line);
-  while (whole && !HashQueueEmpty(&checks->hasher)) {
-    const unsigned ticket = checks->hasher.oldest;
-    whole = JudgeOldest(checks);
+  bool whole = ReadList(reader, &checks, &failed_line);
+  while (whole && !HashQueueEmpty(checks.hashing)) {
+    const unsigned ticket = checks.hashing->oldest;
+    whole = JudgeOldest(&checks);
     // Checked one at a time, the reading would have stopped at this file:
     // a read error further on would not have been met.
     if (!whole && failed_line != ticket) reader->failed = false;
   }
-  *checks->end = '\0';
-  StopHashing(&checks->hasher);
-  LocalFree(checks);
+  *checks.end = '\0';
+  EndHashQueue(checks.hashing);
+  if (checks.no_handle) {
+    if (no_handle != nullptr) *no_handle = true;
+    return 1;
+  }
   return whole ? 1 : 0;
 }

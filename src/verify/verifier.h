@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "digest/md5_lanes.h"
+#include "digest/hash_queue.h"
 #include "verify/field_reader.h"
 
 constexpr std::size_t FailureListSize = 10240;
@@ -16,13 +16,16 @@ constexpr std::size_t FailureListSize = 10240;
 // n + 1 is less than the room still free. Returns 1 when the whole list was
 // read, 0 when a failing path no longer fitted. A read error, or a list that
 // ends before its size, stops the reading and leaves reader->failed set.
-// Files are hashed with kernel, several at once, while the reading goes on
-// ahead; they are judged in list order, so the failure list and the point
-// where the reading stops are those of checking one file at a time (a read
-// error met past a failing path that no longer fitted is not reported).
-// When its memory cannot be had nothing is verified and reader->failed is
-// set.
+// Files are hashed as plan says, several at once, while the reading goes
+// on ahead; they are judged in list order, so the failure list and the
+// point where the reading stops are those of checking one file at a time (a
+// read error met past a failing path that no longer fitted is not
+// reported). When its memory cannot be had nothing is verified and
+// reader->failed is set. A file that could not be opened for lack of
+// handles, after waiting while the run held others (see hash_queue.h),
+// stops the check there: *no_handle is set and the failure list holds the
+// failures before it.
 int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
-               const Md5LaneKernel* kernel);
+               const HashPlan& plan, bool* no_handle = nullptr);
 
 #endif  // DORVANE_VERIFY_VERIFIER_H_

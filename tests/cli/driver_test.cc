@@ -196,7 +196,7 @@ TEST(Driver, TheTestCommandReportsAReadError) {
   HANDLE file = OpenHandle("w.lst", GENERIC_WRITE, OPEN_ALWAYS);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   testing::internal::CaptureStdout();
-  const bool ok = RunTest(file, ChooseMd5LaneKernel());
+  const bool ok = RunTest(file, ChooseHashPlan());
   const std::string output = testing::internal::GetCapturedStdout();
   CloseHandle(file);
   EXPECT_FALSE(ok);

@@ -1,6 +1,7 @@
-// The lane hasher against HashFile: every file gets HashFile's result, in
-// the order it was queued, whatever the kernel and its number of lanes.
-#include "digest/hash_lanes.h"
+// The hashing queue against HashFile: every file gets HashFile's result, in
+// the order it was queued, whatever the kernel, its number of lanes and the
+// number of threads.
+#include "digest/hash_queue.h"
 
 #include <deque>
 #include <memory>
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "digest/file_feeder.h"
 #include "test_util.h"
 
 namespace {
@@ -64,26 +66,30 @@ TEST(LaneHasher, GivesEachFileHashFilesResultInTheOrderQueued) {
   std::vector<std::size_t> order;
   for (std::size_t i = 0; i < paths.size(); ++i) order.push_back(i);
   for (std::size_t n = 0; n < HashQueueSize + 50; ++n) order.push_back(n * 7 % 15);
-  auto hasher = std::make_unique<LaneHasher>();
   for (const Md5LaneKernel* kernel : KernelsToTry()) {
-    StartHashing(hasher.get(), kernel);
-    std::deque<std::size_t> waiting;
-    const auto take_oldest = [&] {
-      HashResult result;
-      TakeHashResult(hasher.get(), &result);
-      const std::size_t i = waiting.front();
-      waiting.pop_front();
-      EXPECT_EQ(result.path, paths[i]) << kernel->name;
-      EXPECT_EQ(ResultText(result.ok, result.hex, result.hashed_size), expected[i])
-          << paths[i] << ", " << kernel->name;
-    };
-    for (std::size_t n = 0; n < order.size(); ++n) {
-      if (HashQueueFull(hasher.get())) take_oldest();
-      QueueFileToHash(hasher.get(), paths[order[n]].c_str(), 0, n % 2 == 0);
-      waiting.push_back(order[n]);
+    for (unsigned threads : {1u, 2u, 3u}) {
+      HashQueue* queue = StartHashQueue(HashPlan{kernel, threads});
+      std::deque<std::size_t> waiting;
+      const auto take_oldest = [&] {
+        HashResult result;
+        TakeHashResult(queue, &result);
+        const std::size_t i = waiting.front();
+        waiting.pop_front();
+        EXPECT_EQ(result.path, paths[i]) << kernel->name;
+        EXPECT_EQ(result.note->size, i) << kernel->name;
+        EXPECT_EQ(ResultText(result.ok, result.hex, result.hashed_size), expected[i])
+            << paths[i] << ", " << kernel->name << ", " << threads;
+      };
+      for (std::size_t n = 0; n < order.size(); ++n) {
+        if (HashQueueFull(queue)) take_oldest();
+        HashNote note = {};
+        note.size = order[n];
+        QueueFileToHash(queue, paths[order[n]].c_str(), 0, n % 2 == 0, note);
+        waiting.push_back(order[n]);
+      }
+      while (!HashQueueEmpty(queue)) take_oldest();
+      EndHashQueue(queue);
     }
-    while (!HashQueueEmpty(hasher.get())) take_oldest();
-    EXPECT_FALSE(AdvanceHashing(hasher.get())) << kernel->name;
   }
 }
 
@@ -91,16 +97,14 @@ TEST(LaneHasher, GivesEachFileHashFilesResultInTheOrderQueued) {
 // exclusively again at once.
 TEST(LaneHasher, StopClosesEveryFileStillOpen) {
   ScopedTempDir temp;
-  auto hasher = std::make_unique<LaneHasher>();
   for (const Md5LaneKernel* kernel : KernelsToTry()) {
-    StartHashing(hasher.get(), kernel);
+    HashQueue* queue = StartHashQueue(HashPlan{kernel, 1});
     for (int i = 0; i < Md5MaxLanes; ++i) {
-      WriteTextFile(FileName(i), PatternBytes(4 * HashChunkSize));
-      QueueFileToHash(hasher.get(), FileName(i).c_str(), 0, false);
+      WriteTextFile(FileName(i), PatternBytes(4 * FeedReadSize));
+      QueueFileToHash(queue, FileName(i).c_str(), 0, false, HashNote{});
     }
-    EXPECT_TRUE(AdvanceHashing(hasher.get()));
-    StopHashing(hasher.get());
-    EXPECT_TRUE(HashQueueEmpty(hasher.get()));
+    EXPECT_TRUE(AdvanceHashing(queue));
+    EndHashQueue(queue);
     for (int i = 0; i < Md5MaxLanes; ++i) {
       EXPECT_TRUE(HeldFile(FileName(i)).held()) << i << ", " << kernel->name;
     }

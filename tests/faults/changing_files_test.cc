@@ -41,7 +41,7 @@ TEST(ChangingFiles, AFileChangedOrDeletedSinceListingIsLeftOut) {
     entry.dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
     entry.nFileSizeLow = row.listed_size;
     std::strcpy(entry.cFileName, "f");
-    WalkQueue* queue = StartWalkQueue(list, ChooseMd5LaneKernel());
+    WalkQueue* queue = StartWalkQueue(list, ChooseHashPlan());
     ASSERT_NE(queue, nullptr);
     EXPECT_TRUE(QueueFileEntry(queue, ".\\", entry)) << row.fault;
     EXPECT_TRUE(WriteQueuedLines(queue)) << row.fault;
@@ -57,7 +57,7 @@ TEST(ChangingFiles, ADirectoryRemovedBeforeItIsWalkedKeepsOnlyItsDirLine) {
   ScopedTempDir temp;
   HANDLE list = OpenHandle("list.lst", GENERIC_WRITE, OPEN_ALWAYS);
   char path[PathBufferSize] = ".\\gone";
-  EXPECT_TRUE(WalkDirectory(path, list, ChooseMd5LaneKernel()));
+  EXPECT_TRUE(WalkDirectory(path, list, ChooseHashPlan()));
   CloseHandle(list);
   EXPECT_EQ(ReadTextFile("list.lst"), "DIR:  \".\\gone\\\"\r\n");
 }

@@ -23,7 +23,9 @@ TEST(WriteFailures, ListingReportsAFailedWriteAndRestoresTheDirectory) {
   for (RunMode mode : {ModeCreate, ModeAppend}) {
     HANDLE list = OpenForReading("list.lst");
     ASSERT_NE(list, INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(RunListing(mode, list, "tree", ChooseMd5LaneKernel())) << mode;
+    bool no_handle = true;
+    EXPECT_FALSE(RunListing(mode, list, "tree", ChooseHashPlan(), &no_handle)) << mode;
+    EXPECT_FALSE(no_handle) << mode;
     CloseHandle(list);
     EXPECT_EQ(std::filesystem::current_path(), start) << mode;
     EXPECT_EQ(ReadTextFile("list.lst"), old_list) << mode;
@@ -37,8 +39,8 @@ TEST(WriteFailures, TheWalkReportsAFailedWrite) {
   WriteTextFile("list.lst", "");
   HANDLE list = OpenForReading("list.lst");
   char path[PathBufferSize] = "tree";
-  EXPECT_FALSE(WalkDirectory(path, list, ChooseMd5LaneKernel()));
-  WalkQueue* queue = StartWalkQueue(list, ChooseMd5LaneKernel());
+  EXPECT_FALSE(WalkDirectory(path, list, ChooseHashPlan()));
+  WalkQueue* queue = StartWalkQueue(list, ChooseHashPlan());
   ASSERT_NE(queue, nullptr);
   EXPECT_TRUE(ListDirectoryFiles("tree\\sub", queue));
   EXPECT_FALSE(WriteQueuedLines(queue));

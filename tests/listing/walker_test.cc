@@ -19,7 +19,7 @@ std::string WalkCurrentDirectory(const char* list_name = "../walk.lst") {
   HANDLE list = OpenHandle(list_name, GENERIC_WRITE, OPEN_ALWAYS);
   EXPECT_NE(list, INVALID_HANDLE_VALUE);
   char path[PathBufferSize] = ".";
-  EXPECT_TRUE(WalkDirectory(path, list, ChooseMd5LaneKernel()));
+  EXPECT_TRUE(WalkDirectory(path, list, ChooseHashPlan()));
   EXPECT_STREQ(path, ".\\");
   CloseHandle(list);
   return ReadTextFile(list_name);

@@ -31,14 +31,15 @@ TEST(DirectoryLinks, ADirectorySwappedForALinkDuringTheWalkLeadsNowhere) {
   WriteTextFile("outside/secret", "abc");
   ChangeDirectory("tree");
   HANDLE list = OpenHandle("../walk.lst", GENERIC_WRITE, OPEN_ALWAYS);
-  WalkQueue* queue = StartWalkQueue(list, ChooseMd5LaneKernel());
+  // One thread: the file queued waits, unopened, until its line is due.
+  WalkQueue* queue = StartWalkQueue(list, HashPlan{ChooseMd5LaneKernel(), 1});
   ASSERT_NE(queue, nullptr);
   const WIN32_FIND_DATAA entry = {FILE_ATTRIBUTE_NORMAL, 0, 3, "secret"};
   ASSERT_TRUE(QueueFileEntry(queue, ".\\v\\", entry));
   std::filesystem::rename("v", "../v-before");
   ASSERT_EQ(symlink("../outside", "v"), 0);
   char path[PathBufferSize] = ".\\v\\";
-  EXPECT_TRUE(WalkDirectory(path, list, ChooseMd5LaneKernel()));
+  EXPECT_TRUE(WalkDirectory(path, list, ChooseHashPlan()));
   EXPECT_TRUE(WriteQueuedLines(queue));
   EndWalkQueue(queue);
   CloseHandle(list);

@@ -13,11 +13,13 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "digest/hash_file.h"
-#include "digest/hash_lanes.h"
+#include "digest/file_feeder.h"
+#include "digest/hash_queue.h"
 #include "test_util.h"
 
 namespace {
@@ -34,16 +36,33 @@ struct Outcome {
   std::uint64_t size;
 };
 
-// By the steps of HashFile.
-Outcome HashChangedBySteps(void (*change)()) {
+// By the steps of HashFile, reading chunk bytes at a time: HashFile's
+// chunk, or the lanes' larger reads. With finish_early a file whose first
+// read met its end is finished before the change, as a lane may finish it
+// in the step that read it.
+Outcome HashChangedBySteps(void (*change)(), DWORD chunk, bool finish_early = false) {
   HANDLE file = OpenForReading("f");
   EXPECT_NE(file, INVALID_HANDLE_VALUE);
-  unsigned char buffer[HashChunkSize];
+  std::vector<unsigned char> buffer(chunk);
   FileHashState state;
   BeginFileHash(file, &state);
-  EXPECT_TRUE(HashNextChunk(file, buffer, &state));
+  DWORD got = 0;
+  const auto step = [&] {
+    got = ReadNextBytes(file, buffer.data(), chunk, &state);
+    Md5Update(&state.context, buffer.data(), got);
+    return got > 0;
+  };
+  EXPECT_TRUE(step());
+  const bool finished_early = finish_early && got < chunk;
+  char early_hex[HexDigestSize] = "";
+  std::uint64_t early_size = 0;
+  const bool early = finished_early && FinishFileHash(file, &state, early_hex, &early_size);
   change();
-  while (HashNextChunk(file, buffer, &state)) {
+  if (finished_early) {
+    CloseHandle(file);
+    return Outcome{early ? 1 : 0, early_hex, early_size};
+  }
+  while (step()) {
   }
   char hex[HexDigestSize] = "garbage";
   Outcome outcome{0, "", 99};
@@ -53,21 +72,27 @@ Outcome HashChangedBySteps(void (*change)()) {
   return outcome;
 }
 
-// By the lane hasher, "f" first and two other files beside it in the lanes;
-// the first step reads the first chunk of each.
+// By the lane hasher with one thread, "f" first and two other files beside
+// it in the lanes; the first step reads the first FeedReadSize bytes of
+// each.
 Outcome HashChangedInLanes(const Md5LaneKernel* kernel, void (*change)()) {
-  WriteTextFile("g", PatternBytes(5 * HashChunkSize + 3));
+  const std::string g = PatternBytes(FeedReadSize + 5 * HashChunkSize + 3);
+  WriteTextFile("g", g);
   WriteTextFile("h", PatternBytes(100));
-  auto hasher = std::make_unique<LaneHasher>();
-  StartHashing(hasher.get(), kernel);
-  for (const char* name : {"f", "g", "h"}) QueueFileToHash(hasher.get(), name, 0, false);
-  EXPECT_TRUE(AdvanceHashing(hasher.get()));
+  HashQueue* queue = StartHashQueue(HashPlan{kernel, 1});
+  for (const char* name : {"f", "g", "h"}) QueueFileToHash(queue, name, 0, false, HashNote{});
+  EXPECT_TRUE(AdvanceHashing(queue));
   change();
   HashResult results[3];
-  for (HashResult& result : results) TakeHashResult(hasher.get(), &result);
-  EXPECT_EQ(results[1].hex, HexDigestOf(PatternBytes(5 * HashChunkSize + 3))) << kernel->name;
-  EXPECT_EQ(results[2].hex, HexDigestOf(PatternBytes(100))) << kernel->name;
-  return Outcome{results[0].ok ? 1 : 0, results[0].hex, results[0].hashed_size};
+  std::string hex[3];
+  for (int i = 0; i < 3; ++i) {
+    TakeHashResult(queue, &results[i]);
+    hex[i] = results[i].hex;
+  }
+  EndHashQueue(queue);
+  EXPECT_EQ(hex[1], HexDigestOf(g)) << kernel->name;
+  EXPECT_EQ(hex[2], HexDigestOf(PatternBytes(100))) << kernel->name;
+  return Outcome{results[0].ok ? 1 : 0, hex[0], results[0].hashed_size};
 }
 
 // Each row changes the file after its first chunk was read. A digest may
@@ -81,40 +106,53 @@ TEST(ChangingFiles, HashFileGivesADigestOnlyOfTheWholeFileAsItNowStands) {
     std::size_t original;  // bytes at the start
     void (*change)();
     int result;
+    bool as_read_first;  // the digest and size are those the first read found
   } rows[] = {
-      {"unchanged", 3 * HashChunkSize, [] {}, 1},
+      {"unchanged", 3 * HashChunkSize, [] {}, 1, false},
       // Read to the new end: the digest and the size both cover it.
-      {"grew while read", 3 * HashChunkSize, [] { AppendBytes("f", "tail"); }, 1},
-      // The first read ended inside a block, which the new bytes complete.
-      {"grew after a short first read", 100, [] { AppendBytes("f", PatternBytes(200)); }, 1},
+      {"grew while read", 3 * HashChunkSize, [] { AppendBytes("f", "tail"); }, 1, false},
+      // The first read came back short: it met the end as the file then
+      // stood, and the system is not asked again for a size that read
+      // told. The digest describes the file as it stood then.
+      {"grew after a short first read", 100, [] { AppendBytes("f", PatternBytes(200)); }, 1,
+       true},
       {"shrank below what was read", 3 * HashChunkSize,
-       [] { std::filesystem::resize_file("f", HashChunkSize / 2); }, 0},
+       [] { std::filesystem::resize_file("f", HashChunkSize / 2); }, 0, false},
       {"shrank above what was read", 3 * HashChunkSize,
-       [] { std::filesystem::resize_file("f", 2 * HashChunkSize - 5); }, 1},
-      {"emptied", 3 * HashChunkSize, [] { std::filesystem::resize_file("f", 0); }, 0},
+       [] { std::filesystem::resize_file("f", 2 * HashChunkSize - 5); }, 1, false},
+      {"emptied", 3 * HashChunkSize, [] { std::filesystem::resize_file("f", 0); }, 0, false},
       // The same size with other bytes cannot be told by size; the digest
       // then is that of the bytes as read.
       {"rewritten in place, same size", 3 * HashChunkSize,
-       [] { WriteTextFile("f", std::string(3 * HashChunkSize, 'x')); }, 1},
+       [] { WriteTextFile("f", std::string(3 * HashChunkSize, 'x')); }, 1, false},
   };
   for (const auto& row : rows) {
     const std::string original = PatternBytes(row.original);
     WriteTextFile("f", original);
-    const Outcome steps = HashChangedBySteps(row.change);
+    const Outcome steps = HashChangedBySteps(row.change, HashChunkSize);
     EXPECT_EQ(steps.result, row.result) << row.fault;
     // What was read: the first chunk before the change, the rest after it.
     const std::size_t first = std::min<std::size_t>(row.original, HashChunkSize);
-    const std::string now = ReadTextFile("f");
+    const std::string now = row.as_read_first ? original : ReadTextFile("f");
     const std::string read =
         original.substr(0, first) + (now.size() > first ? now.substr(first) : "");
     EXPECT_EQ(steps.hex, row.result ? HexDigestOf(read) : "") << row.fault;
     EXPECT_EQ(steps.size, row.result ? now.size() : 0u) << row.fault;
+    // The lanes read more at a time: on a file as much larger they must
+    // come to what HashFile's steps give with reads of that size.
+    const std::string larger = PatternBytes(row.original * (FeedReadSize / HashChunkSize));
+    WriteTextFile("f", larger);
+    const Outcome wide = HashChangedBySteps(row.change, FeedReadSize);
+    WriteTextFile("f", larger);
+    const Outcome early = HashChangedBySteps(row.change, FeedReadSize, true);
+    const auto same = [](const Outcome& a, const Outcome& b) {
+      return a.result == b.result && a.hex == b.hex && a.size == b.size;
+    };
     for (const Md5LaneKernel* kernel : KernelsToTry()) {
-      WriteTextFile("f", original);
+      WriteTextFile("f", larger);
       const Outcome lanes = HashChangedInLanes(kernel, row.change);
-      EXPECT_EQ(lanes.result, steps.result) << row.fault << ", " << kernel->name;
-      EXPECT_EQ(lanes.hex, steps.hex) << row.fault << ", " << kernel->name;
-      EXPECT_EQ(lanes.size, steps.size) << row.fault << ", " << kernel->name;
+      EXPECT_TRUE(same(lanes, wide) || same(lanes, early))
+          << row.fault << ", " << kernel->name << ": " << lanes.result << " " << lanes.hex;
     }
   }
 }

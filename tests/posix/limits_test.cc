@@ -11,6 +11,7 @@
 
 #include "faults/list_check.h"
 #include "posix/limited_run.h"
+#include "listing/walker.h"
 #include "test_util.h"
 
 namespace {
@@ -31,9 +32,13 @@ bool StartsWith(const std::string& text, const std::string& head) {
 // whole list would hold. The old longer list must not show through.
 TEST(Limits, AWriteThatFailsAtTheFileSizeLimitStopsTheRunWithExitOne) {
   ScopedTempDir temp;
-  MakeWideTree(60);
+  // More lines than one batch of list writes holds.
+  MakeWideTree(500);
   ASSERT_EQ(RunDorvane({"c", "whole.lst", "tree"}).exit_code, 0);
   const std::string whole = ReadTextFile("whole.lst");
+  const std::size_t root_end = whole.find("\r\n") + 2;
+  const std::size_t first_batch_end = root_end + ListWriteBatchSize;
+  ASSERT_GT(whole.size(), first_batch_end);
   ASSERT_GT(whole.size(), 8000u);
   const struct {
     const char* fault;
@@ -74,9 +79,13 @@ TEST(Limits, AWriteThatFailsAtTheFileSizeLimitStopsTheRunWithExitOne) {
 // test.
 TEST(Limits, KilledRunsAndClosedOrFullStandardOutputLoseNothing) {
   ScopedTempDir temp;
-  MakeWideTree(60);
+  // More lines than one batch of list writes holds.
+  MakeWideTree(500);
   ASSERT_EQ(RunDorvane({"c", "whole.lst", "tree"}).exit_code, 0);
   const std::string whole = ReadTextFile("whole.lst");
+  const std::size_t root_end = whole.find("\r\n") + 2;
+  const std::size_t first_batch_end = root_end + ListWriteBatchSize;
+  ASSERT_GT(whole.size(), first_batch_end);
   const std::string kept = "ROOT: \"/kept\"\r\n";
   const std::string dir = "DIR:  \".\\tree\\\"\r\nFILE: ";
   const std::string clean = dir + Abc + "  3  \"0.txt\"\r\n";
@@ -90,8 +99,11 @@ TEST(Limits, KilledRunsAndClosedOrFullStandardOutputLoseNothing) {
   } rows[] = {
       {"create killed after its ROOT line", {.kill_at_list_offset = 2}, {"c", "list.lst", "tree"},
        whole + whole, whole.substr(0, whole.find("\r\n") + 2), -1},
-      {"create killed in the walk", {.kill_at_list_offset = 4000}, {"c", "list.lst", "tree"},
-       whole + whole, whole.substr(0, whole.find("\r\n", 3998) + 2), -1},
+      // Lines are written in batches of whole lines: the kill at the second
+      // batch leaves the first.
+      {"create killed in the walk", {.kill_at_list_offset = static_cast<long>(root_end + 1)},
+       {"c", "list.lst", "tree"}, whole + whole,
+       whole.substr(0, whole.rfind("\r\n", first_batch_end - 2) + 2), -1},
       {"create, invalid directory, output closed", {.closed = 2}, {"c", "list.lst", "missing"}, kept, kept, 0},
       {"append, invalid directory, output closed", {.closed = 2}, {"a", "list.lst", "missing"}, kept, kept, 0},
       {"test with failures, output full", {.output = "/dev/full"}, {"t", "list.lst"}, failing, failing, 1},

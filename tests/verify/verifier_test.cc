@@ -28,7 +28,7 @@ Verified Verify(const std::string& text, std::size_t capacity = FailureListSize)
   InitListReader(reader.get(), file, ListReadBufferSize);
   std::vector<char> failure_list(capacity, '#');
   const int result =
-      VerifyList(reader.get(), failure_list.data(), capacity, ChooseMd5LaneKernel());
+      VerifyList(reader.get(), failure_list.data(), capacity, ChooseHashPlan());
   Verified verified{result, reader->failed, {}, reader->position};
   CloseHandle(file);
   for (const char* entry = failure_list.data(); *entry != '\0'; entry += std::strlen(entry) + 1) {
@@ -196,7 +196,7 @@ TEST_F(VerifyListTest, EmptyListAndReadFailure) {
   ListReader reader;
   InitListReader(&reader, file, ListReadBufferSize);
   char failure_list[64];
-  EXPECT_EQ(VerifyList(&reader, failure_list, sizeof failure_list, ChooseMd5LaneKernel()), 1);
+  EXPECT_EQ(VerifyList(&reader, failure_list, sizeof failure_list, ChooseHashPlan()), 1);
   EXPECT_TRUE(reader.failed);
   EXPECT_EQ(failure_list[0], '\0');
   CloseHandle(file);

@@ -94,6 +94,17 @@ void DropReadAhead(PosixHandle* handle) {
   handle->ahead_at_end = false;
 }
 
+// A read of a regular file that brought bytes but fewer than asked met its
+// end: the size is the position, as an fstat right then would have said, so the next size
+// asked is answered without one. The times are kept from the last look:
+// read-ahead bytes stay valid only while the file is unchanged, and a look
+// after a change still sees the new times.
+void NoteEndSeen(PosixHandle* handle) {
+  if (!handle->read_only) return;
+  handle->stamp.size = handle->position;
+  handle->stamp_fresh = true;
+}
+
 // The live state of the file. Read-ahead bytes are kept only while the file
 // shows the same size and times as at the last look, so a file that changes
 // is read again from the kernel exactly where an unbuffered read would be.
@@ -162,9 +173,8 @@ ssize_t FillReadAhead(PosixHandle* handle) {
   return got;
 }
 
-// The last error, kept as Windows keeps it for the calling thread; the
-// program has one thread.
-DWORD last_error = 0;
+// The last error, kept as Windows keeps it: for the calling thread.
+thread_local DWORD last_error = 0;
 
 }  // namespace
 
@@ -232,6 +242,7 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD to_read, DWORD* read_count,
   char* out = static_cast<char*>(buffer);
   DWORD done = 0;
   bool at_end = false;
+  bool end_found = false;  // a read that brought bytes ended at the file's end
   while (done < to_read && !at_end) {
     const DWORD wanted = to_read - done;
     if (handle->ahead_used == handle->ahead_end &&
@@ -245,6 +256,7 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD to_read, DWORD* read_count,
       // Emptying a fill that reached the end is the end of this read; the
       // next read asks the kernel again, so growth is still seen.
       if (handle->ahead_used == handle->ahead_end && handle->ahead_at_end) {
+        end_found = handle->ahead_end > 0;
         DropReadAhead(handle);
         at_end = true;
       }
@@ -254,9 +266,11 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD to_read, DWORD* read_count,
       handle->position += static_cast<std::uint64_t>(got);
       done += static_cast<DWORD>(got);
       at_end = static_cast<DWORD>(got) < wanted;
+      end_found = at_end && got > 0;
     }
     if (read_count != nullptr) *read_count = done;
   }
+  if (end_found) NoteEndSeen(handle);
   return TRUE;
 }
 

@@ -50,6 +50,7 @@ typedef std::size_t SIZE_T;
 // ERROR_OPEN_FAILED. ERROR_SHARING_VIOLATION is never given here: the
 // program's reads share their locks, and a lock held elsewhere is no
 // sharing the program can wait out.
+#define ERROR_SUCCESS 0u
 #define ERROR_TOO_MANY_OPEN_FILES 4u
 #define ERROR_SHARING_VIOLATION 32u
 #define ERROR_OPEN_FAILED 110u

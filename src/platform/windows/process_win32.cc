@@ -1,7 +1,20 @@
-// Windows start-up of the process: nothing to prepare.
+// Windows start-up of the process, and the processors it may use.
+#include <windows.h>
+
 #include "platform/process.h"
 
 // The list and the files hashed are opened as kernel handles, which are
 // never given the number of a closed standard stream, so console output
 // cannot land in them; and Windows has no signal for the file size limit.
 void PrepareProcess() {}
+
+unsigned CountUsableProcessors() {
+  DWORD_PTR process_mask = 0;
+  DWORD_PTR system_mask = 0;
+  if (!GetProcessAffinityMask(GetCurrentProcess(), &process_mask, &system_mask)) {
+    return 1;
+  }
+  unsigned count = 0;
+  for (; process_mask != 0; process_mask &= process_mask - 1) ++count;
+  return count > 0 ? count : 1;
+}

@@ -1,0 +1,196 @@
+// The ordered queue, its workers, and the choice of the thread count.
+#include "digest/hash_queue.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "digest/hash_lanes.h"
+#include "platform/process.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+HashJob& JobOf(HashQueue* queue, unsigned ticket) {
+  return queue->jobs[ticket % HashQueueSize];
+}
+
+unsigned ThreadsFromEnvironment() {
+  const char* text = std::getenv(HashThreadsVariable);
+  if (text != nullptr) {
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (end != text && *end == '\0' && value >= 1 && value <= MaxHashThreads) {
+      return static_cast<unsigned>(value);
+    }
+  }
+  const unsigned usable = CountUsableProcessors();
+  return usable < MaxHashThreads ? usable : MaxHashThreads;
+}
+
+unsigned Enqueue(HashQueue* queue, const char* path, DWORD open_flags,
+                 bool check_type, const HashNote& note, JobState state) {
+  HashJob& job = JobOf(queue, queue->end);
+  std::size_t length = std::strlen(path);
+  if (length > HashPathSize - 1) length = HashPathSize - 1;
+  std::memcpy(job.path, path, length);
+  job.path[length] = '\0';
+  job.open_flags = open_flags;
+  job.check_type = check_type;
+  job.note = note;
+  job.result.ok = false;
+  job.result.no_handle = false;
+  job.result.hex[0] = '\0';
+  job.result.hashed_size = 0;
+  std::lock_guard<std::mutex> lock(queue->mutex);
+  job.state = state;
+  const unsigned ticket = queue->end++;
+  if (state == JobState::Queued) queue->work.notify_one();
+  return ticket;
+}
+
+// The caller's thread hashes, with no workers, until the oldest file is
+// done.
+void HashInline(HashQueue* queue, std::unique_lock<std::mutex>& lock) {
+  HashWorker* worker = queue->workers[0];
+  const HashJob& job = JobOf(queue, queue->oldest);
+  for (;;) {
+    SettleWorker(queue, worker);
+    if (job.state == JobState::Done) return;
+    lock.unlock();
+    if (WorkerHasWork(worker)) {
+      StepWorker(queue, worker);
+    } else {
+      std::this_thread::sleep_for(HandleRetryInterval);
+    }
+    lock.lock();
+  }
+}
+
+// With no workers, the files open now are hashed to their ends, without
+// opening others, so that their handles are free again.
+void CloseInlineFiles(HashQueue* queue, std::unique_lock<std::mutex>& lock) {
+  HashWorker* worker = queue->workers[0];
+  worker->opens_held = true;
+  while (worker->held > 0) {
+    lock.unlock();
+    StepWorker(queue, worker);
+    lock.lock();
+    SettleWorker(queue, worker);
+  }
+  worker->opens_held = false;
+}
+
+}  // namespace
+
+HashPlan ChooseHashPlan() {
+  return HashPlan{ChooseMd5LaneKernel(), ThreadsFromEnvironment()};
+}
+
+HashQueue* StartHashQueue(const HashPlan& plan) {
+  auto* queue = new (std::nothrow) HashQueue;
+  if (queue == nullptr) return nullptr;
+  queue->plan = plan;
+  queue->oldest = queue->end = queue->next_claim = 0;
+  queue->open_files = queue->releases = 0;
+  queue->stopping = false;
+  // One thread: the caller's own, with one worker's lanes.
+  const unsigned count = plan.threads > 1 ? plan.threads : 1;
+  queue->worker_count = 0;
+  for (unsigned i = 0; i < count; ++i) {
+    HashWorker* worker = NewHashWorker(plan.kernel);
+    if (worker == nullptr) {
+      EndHashQueue(queue);
+      return nullptr;
+    }
+    queue->workers[queue->worker_count++] = worker;
+  }
+  if (plan.threads > 1) {
+    for (unsigned i = 0; i < count; ++i) {
+      queue->threads[i] = std::thread(RunHashWorker, queue, queue->workers[i]);
+    }
+  }
+  return queue;
+}
+
+void EndHashQueue(HashQueue* queue) {
+  {
+    std::lock_guard<std::mutex> lock(queue->mutex);
+    queue->stopping = true;
+  }
+  queue->work.notify_all();
+  for (unsigned i = 0; i < queue->worker_count; ++i) {
+    if (queue->threads[i].joinable()) queue->threads[i].join();
+    FreeHashWorker(queue->workers[i]);
+  }
+  delete queue;
+}
+
+bool HashQueueFull(const HashQueue* queue) {
+  return queue->end - queue->oldest == HashQueueSize;
+}
+
+bool HashQueueEmpty(const HashQueue* queue) { return queue->end == queue->oldest; }
+
+unsigned QueueFileToHash(HashQueue* queue, const char* path, DWORD open_flags,
+                         bool check_type, const HashNote& note) {
+  return Enqueue(queue, path, open_flags, check_type, note, JobState::Queued);
+}
+
+unsigned QueueRefusedFile(HashQueue* queue, const char* path, const HashNote& note) {
+  return Enqueue(queue, path, 0, false, note, JobState::Done);
+}
+
+void TakeHashResult(HashQueue* queue, HashResult* result) {
+  std::unique_lock<std::mutex> lock(queue->mutex);
+  HashJob& job = JobOf(queue, queue->oldest);
+  if (queue->plan.threads > 1) {
+    queue->results.wait(lock, [&job] { return job.state == JobState::Done; });
+  } else {
+    HashInline(queue, lock);
+  }
+  *result = job.result;
+  result->path = job.path;
+  result->note = &job.note;
+  ++queue->oldest;
+}
+
+bool WaitForHandle(HashQueue* queue, unsigned* releases, Clock::time_point since) {
+  std::unique_lock<std::mutex> lock(queue->mutex);
+  if (queue->plan.threads <= 1 && queue->workers[0]->held > 0) {
+    CloseInlineFiles(queue, lock);
+  }
+  if (queue->releases != *releases) {
+    *releases = queue->releases;
+    return true;
+  }
+  if (queue->open_files == 0 && Clock::now() - since >= HandleWaitLimit) return false;
+  if (queue->plan.threads <= 1) {
+    lock.unlock();
+    std::this_thread::sleep_for(HandleRetryInterval);
+  } else {
+    queue->work.wait_for(lock, HandleRetryInterval);
+    *releases = queue->releases;
+  }
+  return true;
+}
+
+void ReleaseHandle(HashQueue* queue) {
+  {
+    std::lock_guard<std::mutex> lock(queue->mutex);
+    ++queue->releases;
+  }
+  queue->work.notify_all();
+}
+
+bool AdvanceHashing(HashQueue* queue) {
+  std::unique_lock<std::mutex> lock(queue->mutex);
+  HashWorker* worker = queue->workers[0];
+  SettleWorker(queue, worker);
+  lock.unlock();
+  const bool did = StepWorker(queue, worker);
+  lock.lock();
+  SettleWorker(queue, worker);
+  return did;
+}

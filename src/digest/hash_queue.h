@@ -1,0 +1,147 @@
+// The ordered queue between the one thread that finds files (the walk, or
+// the list reader) and writes their results, and the hashing workers.
+//
+// Files are queued with a note of the caller's and taken back, with their
+// results, in the order queued. Workers claim queued files in that order,
+// each for a lane of its own (hash_lanes.h), and hand each result back
+// through the queue. With one thread there are no workers: the caller's
+// thread hashes while it waits for a result, and the program does what it
+// did before it had threads.
+//
+// An open that fails for lack of handles waits while the run holds other
+// files that will be closed, and is tried again after each close; with
+// nothing of the run's left to close it is tried every few milliseconds,
+// for HandleWaitLimit, for something outside the run may release one. A
+// file that still cannot be opened then gets a result with no_handle set:
+// the run cannot go on.
+#ifndef DORVANE_DIGEST_HASH_QUEUE_H_
+#define DORVANE_DIGEST_HASH_QUEUE_H_
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "digest/md5.h"
+#include "digest/md5_lanes.h"
+#include "platform/win32.h"
+
+// Files queued ahead of the oldest one whose result is still to be taken:
+// enough to keep every lane of every worker busy with small files while a
+// large one is hashed; each costs about a kilobyte.
+constexpr unsigned HashQueueSize = 1024;
+// Room for a queued path and its NUL.
+constexpr unsigned HashPathSize = 1024;
+constexpr unsigned MaxHashThreads = 64;
+// The environment variable that sets the number of hashing threads.
+constexpr char HashThreadsVariable[] = "DORVANE_THREADS";
+constexpr std::chrono::milliseconds HandleRetryInterval{5};
+constexpr std::chrono::seconds HandleWaitLimit{5};
+
+// How the run hashes: chosen once, at start.
+struct HashPlan {
+  const Md5LaneKernel* kernel;
+  unsigned threads;  // 1: the caller's thread hashes; more: that many workers
+};
+
+// The kernel (ChooseMd5LaneKernel) and the thread count: DORVANE_THREADS
+// when it holds a number from 1 to MaxHashThreads, else the processors
+// this process may use (no more than MaxHashThreads).
+HashPlan ChooseHashPlan();
+
+// What the caller keeps with a queued file and gets back with its result.
+struct HashNote {
+  std::uint64_t size;          // the walk: the size the listing gave
+  unsigned name_offset;        // the walk: where the name starts in the path
+  bool line_only;              // the walk: a line with no file to hash
+  char digest[HexDigestSize];  // the verifier: the digest listed
+};
+
+struct HashResult {
+  const char* path;        // as queued; valid until the next file is queued
+  const HashNote* note;    // as queued; valid as long
+  bool ok;                 // the digest was computed
+  bool no_handle;          // not opened: handles ran out for good
+  char hex[HexDigestSize];     // empty when not ok
+  std::uint64_t hashed_size;   // the size the digest covers; 0 when not ok
+};
+
+enum class JobState : unsigned char { Queued, Claimed, Done };
+
+struct HashJob {
+  char path[HashPathSize];
+  DWORD open_flags;
+  bool check_type;
+  JobState state;
+  HashNote note;
+  HashResult result;
+};
+
+struct HashWorker;
+
+// Tickets count up from 0; job t lives in jobs[t % HashQueueSize]. oldest
+// and end belong to the caller's thread, which changes end under the lock;
+// the rest is shared under the lock, but a claimed job, which belongs to
+// its worker until it is done.
+struct HashQueue {
+  HashPlan plan;
+  std::mutex mutex;
+  std::condition_variable work;     // for workers: files queued, handles freed, stop
+  std::condition_variable results;  // for the caller: the oldest file done
+  unsigned oldest;
+  unsigned end;
+  unsigned next_claim;   // the oldest file no worker has claimed
+  unsigned open_files;   // files the workers hold open
+  unsigned releases;     // handles closed so far by the run
+  bool stopping;
+  unsigned worker_count;
+  HashWorker* workers[MaxHashThreads];
+  std::thread threads[MaxHashThreads];
+  HashJob jobs[HashQueueSize];
+};
+
+// A queue and its workers for plan; nullptr when the memory cannot be had.
+HashQueue* StartHashQueue(const HashPlan& plan);
+// Stops the workers, closes every file still open and frees the queue; for
+// a run that ends or stops before taking every result.
+void EndHashQueue(HashQueue* queue);
+
+// Whether another file can be queued.
+bool HashQueueFull(const HashQueue* queue);
+// Whether no result is waiting to be taken.
+bool HashQueueEmpty(const HashQueue* queue);
+
+// Queues the file at path (at most HashPathSize - 1 characters; the walk's
+// and the verifier's paths always fit) with the caller's note and returns
+// its ticket. The queue must not be full. open_flags go to CreateFileA
+// beside FILE_ATTRIBUTE_NORMAL. With check_type the file's type is asked
+// first and anything but a regular file fails without being opened.
+unsigned QueueFileToHash(HashQueue* queue, const char* path, DWORD open_flags,
+                         bool check_type, const HashNote& note);
+// Queues an entry that is never opened: a line of the caller's own
+// (note.line_only), or a file refused beforehand, which fails.
+unsigned QueueRefusedFile(HashQueue* queue, const char* path, const HashNote& note);
+
+// Waits until the oldest queued file has its result (hashing it on the
+// caller's thread when there are no workers), hands the result out and
+// takes the file off the queue. The queue must not be empty.
+void TakeHashResult(HashQueue* queue, HashResult* result);
+
+// For a caller whose own open failed for lack of handles: waits until the
+// run has closed a handle since *releases, or HandleRetryInterval has
+// passed (hashing the open files to their ends meanwhile when there are no
+// workers). Returns false once *since lies HandleWaitLimit back and the
+// run holds no file that it could close; *releases and *since start at 0
+// and the time of the first failure.
+bool WaitForHandle(HashQueue* queue, unsigned* releases,
+                   std::chrono::steady_clock::time_point since);
+// Tells the workers that the caller closed a handle of its own.
+void ReleaseHandle(HashQueue* queue);
+
+// With no workers: one step of hashing on the caller's thread. Returns
+// false when there was nothing to do. For tests that change files between
+// steps.
+bool AdvanceHashing(HashQueue* queue);
+
+#endif  // DORVANE_DIGEST_HASH_QUEUE_H_

@@ -1,0 +1,49 @@
+// Buffers of several messages hashed together, one per lane of an MD5 lane
+// kernel. The scheduler knows bytes and digests only: whoever fills a lane
+// (a file, a test's buffer) owns the bytes and the context.
+//
+// Each run brings every lane to whole blocks: bytes that complete a block
+// already begun, and a tail shorter than a block, go through the scalar
+// code; then one kernel call hashes as many whole blocks as the lane with
+// the fewest holds. The padding is the scalar code's too (Md5Final).
+#ifndef DORVANE_DIGEST_LANE_SCHEDULER_H_
+#define DORVANE_DIGEST_LANE_SCHEDULER_H_
+
+#include <cstddef>
+
+#include "digest/md5.h"
+#include "digest/md5_lanes.h"
+
+struct LaneBytes {
+  Md5Context* context;        // nullptr while the lane has no message
+  const unsigned char* next;  // the first byte not yet hashed
+  std::size_t left;           // bytes not yet hashed
+};
+
+struct LaneSchedule {
+  const Md5LaneKernel* kernel;
+  LaneBytes lanes[Md5MaxLanes];
+};
+
+// Every lane empty.
+void StartLanes(LaneSchedule* schedule, const Md5LaneKernel* kernel);
+
+// Gives lane the message whose digest builds up in context; its bytes
+// follow with FeedLane.
+void OpenLane(LaneSchedule* schedule, int lane, Md5Context* context);
+// The lane's next size bytes of its message; the lane must have hashed what
+// it had (LaneNeedsBytes). The bytes must stay put until then.
+void FeedLane(LaneSchedule* schedule, int lane, const unsigned char* bytes,
+              std::size_t size);
+// Whether the lane has a message and has hashed every byte it was given.
+bool LaneNeedsBytes(const LaneSchedule* schedule, int lane);
+// Frees the lane; its context holds the message hashed so far.
+void CloseLane(LaneSchedule* schedule, int lane);
+
+// Hashes in every lane that holds bytes: scalar bytes up to a block
+// boundary and tails shorter than a block, then one kernel call over the
+// whole blocks that every lane holding them has. Returns false when no lane
+// held a byte.
+bool RunLanes(LaneSchedule* schedule);
+
+#endif  // DORVANE_DIGEST_LANE_SCHEDULER_H_
