@@ -1,5 +1,7 @@
-// The same bytes with every MD5 kernel: lists and reports made by the built
-// program with each kernel the machine can run, against the scalar one.
+// The same bytes with every MD5 kernel and thread count: lists and reports
+// made by the built program with each kernel the machine can run on 1 and
+// 3 threads (the best one also on 2 and 8), against the scalar kernel on
+// one thread.
 // (Files changed while hashed are compared kernel by kernel in
 // hashing_changes_test.cc, where the change can come at a chosen step.)
 #include <stdlib.h>
@@ -10,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "digest/hash_queue.h"
 #include "test_util.h"
 
 namespace {
@@ -40,17 +43,44 @@ void MakeEdgeTree() {
   }
 }
 
-// Runs the program with kernel (nullptr: the best one).
-RunResult RunWithKernel(const Md5LaneKernel* kernel, const std::vector<std::string>& arguments) {
-  if (kernel != nullptr) setenv(Md5KernelVariable, kernel->name, 1);
-  const RunResult run = RunDorvane(arguments);
-  unsetenv(Md5KernelVariable);
-  return run;
+// Sets an environment variable for as long as it lives, then puts back
+// what was there.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const std::string& value) : name_(name) {
+    const char* old = getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedVariable() {
+    if (had_) {
+      setenv(name_, old_.c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  bool had_;
+  std::string old_;
+};
+
+struct Setting {
+  const Md5LaneKernel* kernel;
+  unsigned threads;
+};
+
+RunResult RunWithKernel(const Setting& setting, const std::vector<std::string>& arguments) {
+  const ScopedVariable kernel(Md5KernelVariable, setting.kernel->name);
+  const ScopedVariable threads(HashThreadsVariable, std::to_string(setting.threads));
+  return RunDorvane(arguments);
 }
 
 // What a kernel made of the tree: the list of a create, the list after an
 // append to an old one, and the reports of a test before and after damage.
-std::vector<std::string> Outcomes(const Md5LaneKernel* kernel) {
+std::vector<std::string> Outcomes(const Setting& kernel) {
   std::filesystem::remove_all("work");
   std::filesystem::copy("tree", "work", std::filesystem::copy_options::recursive);
   std::vector<std::string> outcomes;
@@ -74,22 +104,30 @@ std::vector<std::string> Outcomes(const Md5LaneKernel* kernel) {
   return outcomes;
 }
 
-TEST(Kernels, ListsAndReportsAreTheSameBytesWithEveryKernel) {
+TEST(Kernels, ListsAndReportsAreTheSameBytesWithEveryKernelAndThreadCount) {
   ScopedTempDir temp;
   MakeEdgeTree();
   const Md5LaneKernel* kernels[8];
   const int count = UsableMd5LaneKernels(kernels, 8);
   ASSERT_GE(count, 1);
-  const std::vector<std::string> scalar = Outcomes(kernels[0]);
+  const std::vector<std::string> scalar = Outcomes(Setting{kernels[0], 1});
   ASSERT_EQ(std::string(kernels[0]->name), "scalar");
   EXPECT_NE(scalar[1].find("FILE: " + HexDigestOf(PatternBytes((5u << 20) + 4).substr(1))),
             std::string::npos);
   EXPECT_EQ(scalar[4], CleanTestOutput());
   EXPECT_NE(scalar[5].find("... and some others..."), std::string::npos);
-  for (int k = 1; k < count; ++k) {
-    const std::vector<std::string> outcomes = Outcomes(kernels[k]);
-    for (std::size_t i = 0; i < outcomes.size(); ++i) {
-      EXPECT_EQ(outcomes[i], scalar[i]) << kernels[k]->name << ", outcome " << i;
+  // Every kernel on one thread and on three (more workers than cores
+  // here); the best one also on two and eight.
+  for (int k = 0; k < count; ++k) {
+    for (unsigned threads : {1u, 2u, 3u, 8u}) {
+      if ((k == 0 && threads == 1) || (k < count - 1 && (threads == 2 || threads == 8))) {
+        continue;
+      }
+      const std::vector<std::string> outcomes = Outcomes(Setting{kernels[k], threads});
+      for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        EXPECT_EQ(outcomes[i], scalar[i])
+            << kernels[k]->name << ", " << threads << " threads, outcome " << i;
+      }
     }
   }
 }
