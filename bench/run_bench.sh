@@ -5,8 +5,11 @@
 # of /usr/include and /usr/share/doc. Every round runs each tool once, in
 # turn, on a warm cache; the tables show medians, the ratio of each median
 # to md5sum's (below 1 is faster) and the peak resident memory. dorvane
-# runs with the best MD5 kernel of the machine and with each lower one but
-# scalar forced (DORVANE_MD5_KERNEL); every row names its kernel.
+# runs with the best MD5 kernel of the machine on the default thread count
+# (the processors it may use) and on one thread (DORVANE_THREADS=1); with
+# KERNELS=all also with each lower kernel but scalar forced
+# (DORVANE_MD5_KERNEL); every row names its kernel and threads. BEFORE=path
+# adds another dorvane binary (an earlier build) as a row of its own.
 #
 #   bench/run_bench.sh [BUILD_DIR]       (default: build, with build/dorvane
 #                                         and build/md5_kernels)
@@ -14,7 +17,7 @@
 # Environment: BENCH_DIR keeps the trees between runs (default: a new temp
 # dir, removed at the end); RUNS rounds on the small-file trees and the
 # real one (default 5), LARGE_RUNS on the large ones (default 3); TREES the
-# trees to run (default: all five).
+# trees to run (default: all five); KERNELS and BEFORE as above.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -45,20 +48,28 @@ have() { command -v "$1" >/dev/null 2>&1; }
 mapfile -t usable < <("$build/md5_kernels")
 best=${usable[${#usable[@]} - 1]}
 lower=()
-for ((i = ${#usable[@]} - 2; i >= 1; i--)); do lower+=("${usable[i]}"); done
+if [ "${KERNELS:-}" = all ]; then
+  for ((i = ${#usable[@]} - 2; i >= 1; i--)); do lower+=("${usable[i]}"); done
+fi
+before=${BEFORE:-}
+threads=$(DORVANE_THREADS= "$dorvane" --version 2>/dev/null | sed -n 's/.* \([0-9][0-9]*\) thread.*/\1/p' | head -n 1)
+threads=${threads:-$(nproc)}
 
 # The command for one tool on one tree, run in that tree, into cmd and out
 # (where its standard output goes). dorvane runs in its own session with no
 # terminal, so its closing key wait returns at once; "dorvane@K" and
 # "dorvane-t@K" force kernel K.
 tool_command() {
-  local tool=$1 tree=$2 kernel=$best
+  local tool=$1 tree=$2 kernel=$best count=
   case $tool in *@*) kernel=${tool#*@}; tool=${tool%@*} ;; esac
+  case $tool in *:1) count=1; tool=${tool%:1} ;; esac
   out=/dev/null
   case $tool in
-    dorvane) cmd=(env "DORVANE_MD5_KERNEL=$kernel" setsid -w "$dorvane" c "$work/dorvane_$tree.txt" .) ;;
-    dorvane-t) cmd=(env "DORVANE_MD5_KERNEL=$kernel" setsid -w "$dorvane" t "$work/dorvane_$tree.txt")
+    dorvane) cmd=(env "DORVANE_MD5_KERNEL=$kernel" "DORVANE_THREADS=$count" setsid -w "$dorvane" c "$work/dorvane_$tree.txt" .) ;;
+    dorvane-t) cmd=(env "DORVANE_MD5_KERNEL=$kernel" "DORVANE_THREADS=$count" setsid -w "$dorvane" t "$work/dorvane_$tree.txt")
                out=$work/t.out ;;
+    before) cmd=(setsid -w "$before" c "$work/before_$tree.txt" .) ;;
+    before-t) cmd=(setsid -w "$before" t "$work/before_$tree.txt") ;;
     md5sum) cmd=(bash -c 'find . -type f -print0 | xargs -0 md5sum')
             out=$work/md5sum_$tree.txt ;;
     md5sum-c) cmd=(md5sum -c --quiet "$work/md5sum_$tree.txt") ;;
@@ -73,10 +84,14 @@ tool_command() {
 # The name a table shows for a tool.
 label() {
   case $1 in
-    dorvane) echo "dorvane c [$best]" ;;
-    dorvane@*) echo "dorvane c [${1#*@}]" ;;
-    dorvane-t) echo "dorvane t [$best]" ;;
-    dorvane-t@*) echo "dorvane t [${1#*@}]" ;;
+    dorvane) echo "dorvane c [$best, $threads thr]" ;;
+    dorvane:1) echo "dorvane c [$best, 1 thr]" ;;
+    dorvane@*) echo "dorvane c [${1#*@}, $threads thr]" ;;
+    dorvane-t) echo "dorvane t [$best, $threads thr]" ;;
+    dorvane-t:1) echo "dorvane t [$best, 1 thr]" ;;
+    dorvane-t@*) echo "dorvane t [${1#*@}, $threads thr]" ;;
+    before) echo "before c" ;;
+    before-t) echo "before t" ;;
     md5deep) echo "md5deep (threads)" ;;
     hashdeep) echo "hashdeep (threads)" ;;
     *) echo "$1" ;;
@@ -116,6 +131,7 @@ bench() {
   for tool in "$@"; do
     case $tool in
       dorvane*|md5sum*|openssl) tools+=("$tool") ;;
+      before*) [ -n "$before" ] && tools+=("$tool") ;;
       md5deep-j0) have md5deep && tools+=("$tool") ;;
       *) have "$tool" && tools+=("$tool") ;;
     esac
@@ -147,12 +163,12 @@ bench() {
 }
 
 echo "CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), kernel $(uname -r);" \
-     "MD5 kernels: ${usable[*]}"
+     "MD5 kernels: ${usable[*]}; default threads: $threads"
 for tree in $trees; do
   rounds=$runs
   case $tree in large|single) rounds=$large_runs ;; esac
-  create=(md5sum dorvane)
-  check=(md5sum-c dorvane-t)
+  create=(md5sum dorvane dorvane:1 before)
+  check=(md5sum-c dorvane-t dorvane-t:1 before-t)
   for kernel in "${lower[@]}"; do create+=("dorvane@$kernel"); check+=("dorvane-t@$kernel"); done
   bench "create" "$tree" "$rounds" "${create[@]}" openssl rhash md5deep-j0 md5deep hashdeep
   # The lists just made, checked again: dorvane's t against md5sum -c.
