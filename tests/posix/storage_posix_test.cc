@@ -83,6 +83,24 @@ TEST(Storage, SysfsTreesOfStackedDevices) {
         << c.major << ":" << c.minor;
   }
   EXPECT_EQ(FindDeviceStorage("/no/such/sysfs", 8, 0), StorageUnknown);
+
+  // File systems with a made-up device number, found by their mount source.
+  fs::create_directories(root / "class" / "block");
+  fs::create_symlink("../../devices/pci0/block/sda/sda1", root / "class/block/sda1");
+  fs::create_symlink("../../devices/pci0/block/nvme0n1/nvme0n1p2", root / "class/block/nvme0n1p2");
+  WriteTextFile("mountinfo", "29 1 0:44 / /x rw - ext4 /dev/nvme0n1p2 rw\n"
+                   "30 1 0:45 / /data rw - btrfs /dev/sda1 rw\n"
+                   "31 1 0:46 / /o rw shared:1 - overlay overlay rw\n"
+                   "32 1 0:47 / /b rw shared:2 master:1 - btrfs /dev/nvme0n1p2 rw\n");
+  const struct {
+    unsigned minor;
+    StorageKind kind;
+  } mounts[] = {{45, StorageRotational}, {47, StorageSolid}, {46, StorageUnknown},
+                {48, StorageUnknown}};
+  for (const auto& m : mounts) {
+    EXPECT_EQ(FindMountStorage("mountinfo", root.c_str(), 0, m.minor), m.kind) << m.minor;
+  }
+  EXPECT_EQ(FindMountStorage("mountinfo", root.c_str(), 8, 0), StorageRotational);
 }
 
 TEST(Storage, EnvironmentOverridesDetection) {

@@ -112,6 +112,43 @@ StorageKind FindDeviceStorage(const char* sysfs_root, unsigned major,
   return KindOfDevice(device, 0);
 }
 
+StorageKind FindMountStorage(const char* mountinfo, const char* sysfs_root,
+                             unsigned major, unsigned minor) {
+  const StorageKind kind = FindDeviceStorage(sysfs_root, major, minor);
+  // Btrfs and the like give their files a device number that sysfs does
+  // not know; the mount table names the device they were mounted from.
+  if (kind != StorageUnknown || major != 0) return kind;
+  std::FILE* table = std::fopen(mountinfo, "re");
+  if (table == nullptr) return StorageUnknown;
+  char line[PATH_MAX];
+  char source[PATH_MAX] = "";
+  char wanted[32];
+  std::snprintf(wanted, sizeof wanted, "%u:%u", major, minor);
+  while (source[0] == '\0' && std::fgets(line, sizeof line, table) != nullptr) {
+    // ID PARENT MAJ:MIN ROOT MOUNTPOINT OPTIONS [OPTIONAL...] - TYPE SOURCE ...
+    char number[32];
+    const char* rest = std::strstr(line, " - ");
+    if (std::sscanf(line, "%*s %*s %31s", number) == 1 &&
+        std::strcmp(number, wanted) == 0 && rest != nullptr) {
+      std::sscanf(rest, " - %*s %4095s", source);
+    }
+  }
+  std::fclose(table);
+  // /dev/mapper/NAME and /dev/disk/by-*/NAME are links to the kernel's name.
+  char resolved[PATH_MAX];
+  const char* device =
+      source[0] == '/' && realpath(source, resolved) != nullptr ? resolved : source;
+  const char* name = std::strrchr(device, '/');
+  char link[PATH_MAX];
+  char target[PATH_MAX];
+  if (name == nullptr || name[1] == '\0' ||
+      std::snprintf(link, sizeof link, "%s/class/block/%s", sysfs_root, name + 1) <= 0 ||
+      realpath(link, target) == nullptr) {
+    return StorageUnknown;
+  }
+  return KindOfDevice(target, 0);
+}
+
 StorageKind FindStorage(const char* path) {
   if (const char* forced = std::getenv("DORVANE_STORAGE")) {
     if (std::strcmp(forced, "rotational") == 0) return StorageRotational;
@@ -123,9 +160,10 @@ StorageKind FindStorage(const char* path) {
       stat(system_path, &info) != 0) {
     return StorageUnknown;
   }
-  // File systems without a block device of their own (tmpfs, network,
-  // overlay, several devices at once) get a number sysfs does not know.
-  return FindDeviceStorage("/sys", major(info.st_dev), minor(info.st_dev));
+  // File systems with no block device at all (tmpfs, network, overlay)
+  // stay unknown.
+  return FindMountStorage("/proc/self/mountinfo", "/sys", major(info.st_dev),
+                          minor(info.st_dev));
 }
 
 bool QueryFilePlace(const char* path, std::uint64_t* place) {

@@ -12,4 +12,10 @@
 StorageKind FindDeviceStorage(const char* sysfs_root, unsigned major,
                               unsigned minor);
 
+// The same for the file system with device number major:minor, which may
+// be one of the numbers the kernel makes up for file systems that span
+// devices (btrfs): then the device mountinfo names as its source is asked.
+StorageKind FindMountStorage(const char* mountinfo, const char* sysfs_root,
+                             unsigned major, unsigned minor);
+
 #endif  // DORVANE_PLATFORM_POSIX_STORAGE_POSIX_H_
