@@ -1,7 +1,7 @@
 // What lies beneath the files: the kind of storage, whether data is in
-// memory already, and where a file sits on its disk. The hasher uses these
-// to keep a spinning disk reading one file after another, in the order the
-// files lie on it, while data already in memory is hashed at once.
+// memory already, and where a file sits on its disk: what it takes to keep
+// a spinning disk reading one file after another, in the order the files
+// lie on it, while data already in memory is hashed at once.
 #ifndef DORVANE_PLATFORM_STORAGE_H_
 #define DORVANE_PLATFORM_STORAGE_H_
 

@@ -1,6 +1,6 @@
 // Linux implementation of the storage queries: sysfs says what kind of
-// disk a file system lives on. Other POSIX systems have no sysfs; there
-// every answer is "unknown" unless the environment says otherwise.
+// disk a file system lives on, the mount table where btrfs and the like
+// were mounted from. Linux's own, like beneath.cc.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
