@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +17,7 @@
 
 #include "platform/posix/posix_internal.h"
 #include "platform/posix/win32_posix.h"
+#include "platform/storage.h"
 
 namespace {
 
@@ -272,6 +274,48 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD to_read, DWORD* read_count,
   }
   if (end_found) NoteEndSeen(handle);
   return TRUE;
+}
+
+// Bytes read ahead are in memory already; otherwise the kernel is asked
+// not to wait for the disk (Linux 4.14 and later, for buffered reads). A
+// read of what is partly cached comes back short, which ReadFile would take
+// for the end of the file, so these bytes go straight to the caller.
+CachedRead ReadFileIfCached(HANDLE file, void* buffer, DWORD to_read,
+                            DWORD* read_count) {
+  PosixHandle* handle = HandleOf(file);
+  if (read_count != nullptr) *read_count = 0;
+  if (handle == nullptr) return CachedReadFailed;
+  if (to_read == 0) return CachedReadDone;
+  handle->stamp_fresh = false;
+  if (handle->ahead_used != handle->ahead_end) {
+    const DWORD got = TakeReadAhead(handle, static_cast<char*>(buffer), to_read);
+    if (handle->ahead_used == handle->ahead_end && handle->ahead_at_end) {
+      DropReadAhead(handle);
+    }
+    if (read_count != nullptr) *read_count = got;
+    return CachedReadDone;
+  }
+#ifdef RWF_NOWAIT
+  iovec part = {buffer, to_read};
+  for (;;) {
+    const ssize_t got = preadv2(handle->fd, &part, 1,
+                                static_cast<off_t>(handle->position), RWF_NOWAIT);
+    if (got >= 0) {
+      handle->position += static_cast<std::uint64_t>(got);
+      if (read_count != nullptr) *read_count = static_cast<DWORD>(got);
+      return CachedReadDone;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN) return CachedReadNotCached;
+    // Kernels before 4.14 and file systems without the flag.
+    if (errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL) {
+      return CachedReadCannotTell;
+    }
+    return CachedReadFailed;
+  }
+#else
+  return CachedReadCannotTell;
+#endif
 }
 
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD to_write,
