@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 4) return 0;
   // The top bit of the first byte asks for two workers beside this thread.
-  HashQueue* hasher = StartHashQueue(HashPlan{PickKernel(data[0]), data[0] & 0x80 ? 2u : 1u});
+  HashQueue* hasher = StartHashQueue(HashPlan{PickKernel(data[0]), data[0] & 0x80 ? 2u : 1u, StorageUnknown});
   const bool inline_steps = (data[0] & 0x80) == 0;
   std::vector<Expected> waiting;
   std::size_t next = 0;

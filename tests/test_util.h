@@ -62,6 +62,9 @@ void ChangeDirectory(const std::string& path);
 void RemoveFile(const std::string& path);
 // count bytes of the repeating pattern 0, 1, ..., 250.
 std::string PatternBytes(std::size_t count);
+// Asks the system to drop the file's pages from memory, so that the next
+// read goes to the disk (where the system allows it; Windows is not asked).
+void DropCachedPages(const std::string& path);
 // The absolute path GetFullPathNameA makes of name, as the ROOT line holds
 // it; empty when it fails.
 std::string FullPathOf(const std::string& name);

@@ -138,3 +138,11 @@ RunResult RunDorvaneLimited(const std::vector<std::string>& arguments,
                             int resource, rlim_t limit) {
   return RunDorvaneWith(arguments, {.resource = resource, .limit = limit});
 }
+
+void DropCachedPages(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  fdatasync(fd);
+  posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  close(fd);
+}

@@ -135,3 +135,5 @@ RunResult RunDorvane(const std::vector<std::string>& arguments) {
   CloseHandle(read_end);
   return result;
 }
+
+void DropCachedPages(const std::string&) {}

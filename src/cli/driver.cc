@@ -9,6 +9,7 @@
 #include "listing/walker.h"
 #include "platform/console.h"
 #include "platform/file64.h"
+#include "platform/storage.h"
 #include "verify/verifier.h"
 
 namespace {
@@ -44,7 +45,10 @@ bool WriteSection(RunMode mode, HANDLE list_file, const char* root_path,
   char line[LineBufferSize];
   if (!WriteListText(list_file, line, BuildRootLine(root_path, line))) return false;
   std::strcpy(path, ".");
-  return WalkDirectory(path, list_file, plan, no_handle);
+  // The tree's own storage decides how its files are read.
+  HashPlan tree_plan = plan;
+  tree_plan.storage = FindStorage(".");
+  return WalkDirectory(path, list_file, tree_plan, no_handle);
 }
 
 }  // namespace
@@ -103,8 +107,11 @@ bool RunTest(HANDLE list_file, const HashPlan& plan) {
   InitListReader(&reader, list_file, ListReadBufferSize);
   char failure_list[FailureListSize];
   bool no_handle = false;
+  // The listed files lie below the current directory.
+  HashPlan tree_plan = plan;
+  tree_plan.storage = FindStorage(".");
   const int whole =
-      VerifyList(&reader, failure_list, FailureListSize, plan, &no_handle);
+      VerifyList(&reader, failure_list, FailureListSize, tree_plan, &no_handle);
   // A report that is lost would read as a clean pass.
   bool printed = true;
   if (failure_list[0] != '\0') {

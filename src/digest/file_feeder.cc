@@ -15,6 +15,14 @@ DWORD ReadFeed(FileFeed* feed) {
   return ReadNextBytes(feed->file, feed->buffer, FeedReadSize, &feed->state);
 }
 
+CachedRead ReadFeedIfCached(FileFeed* feed, DWORD* got) {
+  *got = 0;
+  if (!MayReadMore(feed->file, &feed->state)) return CachedReadDone;
+  const CachedRead read = ReadFileIfCached(feed->file, feed->buffer, FeedReadSize, got);
+  if (read == CachedReadDone) feed->state.count += *got;
+  return read;
+}
+
 bool FinishFeed(FileFeed* feed, char* hex_text, std::uint64_t* hashed_size) {
   const bool ok = FinishFileHash(feed->file, &feed->state, hex_text, hashed_size);
   CloseFeed(feed);

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "digest/hash_file.h"
+#include "platform/storage.h"
 #include "platform/win32.h"
 
 // Bytes a feeder asks for at a time: few system calls per file, while the
@@ -26,6 +27,10 @@ DWORD OpenFeed(FileFeed* feed, const char* path, DWORD open_flags);
 // Reads the next bytes into the feed's buffer; 0 at the end (as
 // ReadNextChunk).
 DWORD ReadFeed(FileFeed* feed);
+// ReadFeed of bytes already in memory only (ReadFileIfCached), so that it
+// never waits for the disk: CachedReadDone with *got bytes (0 at the end),
+// or why nothing was read.
+CachedRead ReadFeedIfCached(FileFeed* feed, DWORD* got);
 // FinishFileHash, then closes the file.
 [[nodiscard]] bool FinishFeed(FileFeed* feed, char* hex_text,
                               std::uint64_t* hashed_size);

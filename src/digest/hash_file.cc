@@ -14,10 +14,14 @@ void BeginFileHash(HANDLE file, FileHashState* state) {
 // shrank) ends the loop and leaves the decision to FinishFileHash. The
 // growth followed is bounded, so that a file that keeps growing ends the
 // reading.
+bool MayReadMore(HANDLE file, const FileHashState* state) {
+  return state->count != QueryFileSize(file) &&
+         state->count < 2 * state->start_size + HashGrowthAllowance;
+}
+
 DWORD ReadNextBytes(HANDLE file, unsigned char* buffer, DWORD capacity,
                     FileHashState* state) {
-  if (state->count == QueryFileSize(file)) return 0;
-  if (state->count >= 2 * state->start_size + HashGrowthAllowance) return 0;
+  if (!MayReadMore(file, state)) return 0;
   DWORD got = 0;
   if (!ReadFile(file, buffer, capacity, &got, nullptr)) return 0;
   state->count += got;

@@ -41,6 +41,9 @@ HANDLE OpenFileToHash(const char* path, DWORD open_flags);
 // count has reached the growth limit, at the end of the file, or after a
 // failed read.
 DWORD ReadNextChunk(HANDLE file, unsigned char* buffer, FileHashState* state);
+// Whether ReadNextChunk would read: the count has not met the file's size
+// as queried now, nor the growth limit.
+bool MayReadMore(HANDLE file, const FileHashState* state);
 // ReadNextChunk into a buffer of capacity bytes, for readers that take more
 // than a chunk at a time.
 DWORD ReadNextBytes(HANDLE file, unsigned char* buffer, DWORD capacity,

@@ -101,15 +101,82 @@ void SettleWaitingLane(HashQueue* queue, HashWorker* worker, WorkerLane* lane,
   }
 }
 
+// The waiting lane whose file lies first on the disk; -1 for none.
+int FirstWaitingLane(const HashWorker* worker) {
+  int first = -1;
+  for (int i = 0; i < Md5MaxLanes; ++i) {
+    const WorkerLane& lane = worker->lanes[i];
+    if (lane.state != LaneState::WaitingForStorage) continue;
+    if (first < 0 || lane.place < worker->lanes[first].place) first = i;
+  }
+  return first;
+}
+
+// The disk's turn: kept while the worker has files waiting for it, handed
+// back when it has none, taken when it is free.
+void SettleTurn(HashQueue* queue, HashWorker* worker) {
+  if (worker->turn_lane >= 0) return;
+  const int next = FirstWaitingLane(worker);
+  if (queue->turn_owner == worker->index && next < 0) {
+    queue->turn_owner = -1;
+    queue->work.notify_all();
+    return;
+  }
+  if (next < 0) return;
+  if (queue->turn_owner != -1 && queue->turn_owner != worker->index) return;
+  queue->turn_owner = worker->index;
+  worker->turn_lane = next;
+  worker->lanes[next].state = LaneState::Hashing;
+}
+
+// The queued file that lies first on the disk, among those not claimed.
+unsigned FirstQueuedByPlace(HashQueue* queue) {
+  unsigned first = queue->end;
+  for (unsigned ticket = queue->next_claim; ticket != queue->end; ++ticket) {
+    const HashJob& job = JobOf(queue, ticket);
+    if (job.state != JobState::Queued) continue;
+    if (first == queue->end || job.place < JobOf(queue, first).place) first = ticket;
+  }
+  return first;
+}
+
+// Reads the lane's next bytes, or finishes its file when there are none.
+// On a rotational disk only the lane holding the disk's turn may wait for
+// the disk; the others read what is in memory, or wait for the turn.
+void FillLane(HashQueue* queue, HashWorker* worker, int index) {
+  WorkerLane& lane = worker->lanes[index];
+  DWORD got = 0;
+  if (queue->plan.storage == StorageRotational && worker->turn_lane != index) {
+    const CachedRead read = ReadFeedIfCached(&lane.feed, &got);
+    if (read == CachedReadNotCached) {
+      lane.state = LaneState::WaitingForStorage;
+      queue->cold.store(true, std::memory_order_relaxed);
+      return;
+    }
+    if (read == CachedReadCannotTell) got = ReadFeed(&lane.feed);
+  } else {
+    got = ReadFeed(&lane.feed);
+  }
+  if (got == 0) {
+    if (worker->turn_lane == index) worker->turn_lane = -1;
+    FinishLane(queue, worker, index);
+    return;
+  }
+  lane.read_short = got < FeedReadSize;
+  FeedLane(&worker->schedule, index, lane.feed.buffer, got);
+}
+
 void ClaimFiles(HashQueue* queue, HashWorker* worker) {
   int free_lanes = 0;
   for (int i = 0; i < worker->schedule.kernel->lanes; ++i) {
     if (worker->lanes[i].state == LaneState::Free) ++free_lanes;
   }
   while (queue->next_claim != queue->end &&
-         JobOf(queue, queue->next_claim).state == JobState::Done) {
+         JobOf(queue, queue->next_claim).state != JobState::Queued) {
     ++queue->next_claim;
   }
+  const bool by_place = queue->plan.storage == StorageRotational &&
+                        queue->cold.load(std::memory_order_relaxed);
   // A fair share of what waits, so that one worker does not take every
   // file while the others idle.
   const unsigned waiting = queue->end - queue->next_claim;
@@ -118,12 +185,14 @@ void ClaimFiles(HashQueue* queue, HashWorker* worker) {
     WorkerLane& lane = worker->lanes[i];
     if (lane.state != LaneState::Free) continue;
     while (queue->next_claim != queue->end &&
-           JobOf(queue, queue->next_claim).state == JobState::Done) {
+           JobOf(queue, queue->next_claim).state != JobState::Queued) {
       ++queue->next_claim;
     }
     if (queue->next_claim == queue->end) return;
-    lane.ticket = queue->next_claim++;
+    lane.ticket = by_place ? FirstQueuedByPlace(queue) : queue->next_claim;
+    if (lane.ticket == queue->next_claim) ++queue->next_claim;
     JobOf(queue, lane.ticket).state = JobState::Claimed;
+    lane.place = JobOf(queue, lane.ticket).place;
     lane.state = LaneState::Opening;
     --share;
   }
@@ -131,13 +200,15 @@ void ClaimFiles(HashQueue* queue, HashWorker* worker) {
 
 }  // namespace
 
-HashWorker* NewHashWorker(const Md5LaneKernel* kernel) {
+HashWorker* NewHashWorker(const Md5LaneKernel* kernel, int index) {
   auto* worker = new (std::nothrow) HashWorker;
   if (worker == nullptr) return nullptr;
   StartLanes(&worker->schedule, kernel);
   worker->held = worker->held_published = worker->closed = 0;
   worker->done_count = 0;
   worker->opens_held = false;
+  worker->index = index;
+  worker->turn_lane = -1;
   for (WorkerLane& lane : worker->lanes) {
     lane.state = LaneState::Free;
     lane.feed.file = INVALID_HANDLE_VALUE;
@@ -178,19 +249,8 @@ void SettleWorker(HashQueue* queue, HashWorker* worker) {
     }
     worker->done_count = 0;
   }
+  if (queue->plan.storage == StorageRotational) SettleTurn(queue, worker);
   if (!queue->stopping && !worker->opens_held) ClaimFiles(queue, worker);
-}
-
-// Reads the lane's next bytes, or finishes its file when there are none.
-void FillLane(HashQueue* queue, HashWorker* worker, int index) {
-  WorkerLane& lane = worker->lanes[index];
-  const DWORD got = ReadFeed(&lane.feed);
-  if (got == 0) {
-    FinishLane(queue, worker, index);
-    return;
-  }
-  lane.read_short = got < FeedReadSize;
-  FeedLane(&worker->schedule, index, lane.feed.buffer, got);
 }
 
 bool StepWorker(HashQueue* queue, HashWorker* worker) {

@@ -7,8 +7,16 @@
 // claimed, read where a lane has hashed what it had, run the kernel, and
 // finish the files that ended. Between steps, under the lock, it settles
 // with the queue: hands over the results, counts the handles it holds and
-// freed, decides about opens that wait for a handle, and claims files for
-// its free lanes.
+// freed, decides about opens that wait for a handle, takes or hands back
+// the disk's turn, and claims files for its free lanes.
+//
+// On a rotational disk a lane reads only what is in memory already
+// (ReadFileIfCached). A lane whose next bytes are not waits for the disk's
+// turn: one lane of the whole run at a time reads from the disk, its file
+// to the end, while the other lanes hash what is in memory. The worker
+// holding the turn reads its waiting files in the order they lie on the
+// disk, and files are claimed in that order too once the disk has shown
+// (see HashQueue::cold): a seek between files at most, none within one.
 #ifndef DORVANE_DIGEST_HASH_LANES_H_
 #define DORVANE_DIGEST_HASH_LANES_H_
 
@@ -23,6 +31,7 @@ enum class LaneState : unsigned char {
   Opening,           // claimed; to be opened in the next step
   Hashing,           // its file is open
   WaitingForHandle,  // the open failed for lack of handles, or for sharing
+  WaitingForStorage, // its next bytes are on the disk: it waits for the turn
 };
 
 struct WorkerLane {
@@ -34,6 +43,7 @@ struct WorkerLane {
   std::chrono::steady_clock::time_point tried_at;
   std::chrono::steady_clock::time_point waiting_since;
   bool read_short;     // the last read met the file's end
+  std::uint64_t place; // where its file lies on the disk
   FileFeed feed;
 };
 
@@ -45,12 +55,14 @@ struct HashWorker {
   unsigned done_count;      // tickets finished since the queue last heard
   unsigned done[Md5MaxLanes];
   bool opens_held;          // finish the open files, claim no others
+  int index;                // the worker's number in the queue
+  int turn_lane;            // the lane reading from the disk; -1 for none
   WorkerLane lanes[Md5MaxLanes];
 };
 
 // A worker for kernel, with every lane free; nullptr without memory (it
 // takes a couple of megabytes).
-HashWorker* NewHashWorker(const Md5LaneKernel* kernel);
+HashWorker* NewHashWorker(const Md5LaneKernel* kernel, int index);
 // Closes the files still open and frees the worker.
 void FreeHashWorker(HashWorker* worker);
 

@@ -37,6 +37,13 @@ unsigned Enqueue(HashQueue* queue, const char* path, DWORD open_flags,
   std::memcpy(job.path, path, length);
   job.path[length] = '\0';
   job.open_flags = open_flags;
+  job.place = 0;
+  // Once the disk shows, each file's place orders the reads; asking it
+  // costs a look-up, so a run on data in memory never asks.
+  if (state == JobState::Queued && queue->plan.storage == StorageRotational &&
+      queue->cold.load(std::memory_order_relaxed)) {
+    QueryFilePlace(path, &job.place);
+  }
   job.check_type = check_type;
   job.note = note;
   job.result.ok = false;
@@ -85,7 +92,7 @@ void CloseInlineFiles(HashQueue* queue, std::unique_lock<std::mutex>& lock) {
 }  // namespace
 
 HashPlan ChooseHashPlan() {
-  return HashPlan{ChooseMd5LaneKernel(), ThreadsFromEnvironment()};
+  return HashPlan{ChooseMd5LaneKernel(), ThreadsFromEnvironment(), StorageUnknown};
 }
 
 HashQueue* StartHashQueue(const HashPlan& plan) {
@@ -95,11 +102,13 @@ HashQueue* StartHashQueue(const HashPlan& plan) {
   queue->oldest = queue->end = queue->next_claim = 0;
   queue->open_files = queue->releases = 0;
   queue->stopping = false;
+  queue->cold.store(false);
+  queue->turn_owner = -1;
   // One thread: the caller's own, with one worker's lanes.
   const unsigned count = plan.threads > 1 ? plan.threads : 1;
   queue->worker_count = 0;
   for (unsigned i = 0; i < count; ++i) {
-    HashWorker* worker = NewHashWorker(plan.kernel);
+    HashWorker* worker = NewHashWorker(plan.kernel, static_cast<int>(i));
     if (worker == nullptr) {
       EndHashQueue(queue);
       return nullptr;

@@ -17,6 +17,7 @@
 #ifndef DORVANE_DIGEST_HASH_QUEUE_H_
 #define DORVANE_DIGEST_HASH_QUEUE_H_
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -25,6 +26,7 @@
 
 #include "digest/md5.h"
 #include "digest/md5_lanes.h"
+#include "platform/storage.h"
 #include "platform/win32.h"
 
 // Files queued ahead of the oldest one whose result is still to be taken:
@@ -43,11 +45,16 @@ constexpr std::chrono::seconds HandleWaitLimit{5};
 struct HashPlan {
   const Md5LaneKernel* kernel;
   unsigned threads;  // 1: the caller's thread hashes; more: that many workers
+  // Where the files lie. On a rotational disk, data not yet in memory is
+  // read one file at a time, in the order the files lie on the disk, while
+  // the lanes hash whatever is in memory (see hash_lanes.h).
+  StorageKind storage;
 };
 
 // The kernel (ChooseMd5LaneKernel) and the thread count: DORVANE_THREADS
 // when it holds a number from 1 to MaxHashThreads, else the processors
-// this process may use (no more than MaxHashThreads).
+// this process may use (no more than MaxHashThreads). The storage is left
+// unknown: it depends on the tree, which the caller asks FindStorage about.
 HashPlan ChooseHashPlan();
 
 // What the caller keeps with a queued file and gets back with its result.
@@ -71,6 +78,7 @@ enum class JobState : unsigned char { Queued, Claimed, Done };
 
 struct HashJob {
   char path[HashPathSize];
+  std::uint64_t place;  // where it lies on the disk; 0 when not asked
   DWORD open_flags;
   bool check_type;
   JobState state;
@@ -95,6 +103,11 @@ struct HashQueue {
   unsigned open_files;   // files the workers hold open
   unsigned releases;     // handles closed so far by the run
   bool stopping;
+  // Data was found not to be in memory: files are queued with their place
+  // and claimed in place order from then on. Set once, by a worker; read
+  // by the caller's thread without the lock.
+  std::atomic<bool> cold;
+  int turn_owner;        // the worker reading from the disk; -1 for none
   unsigned worker_count;
   HashWorker* workers[MaxHashThreads];
   std::thread threads[MaxHashThreads];

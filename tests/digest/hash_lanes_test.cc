@@ -66,9 +66,17 @@ TEST(LaneHasher, GivesEachFileHashFilesResultInTheOrderQueued) {
   std::vector<std::size_t> order;
   for (std::size_t i = 0; i < paths.size(); ++i) order.push_back(i);
   for (std::size_t n = 0; n < HashQueueSize + 50; ++n) order.push_back(n * 7 % 15);
+  // On a rotational disk the files' pages are dropped first, so that reads
+  // wait for the disk's turn and files are claimed in place order.
+  const StorageKind storages[] = {StorageUnknown, StorageRotational};
   for (const Md5LaneKernel* kernel : KernelsToTry()) {
-    for (unsigned threads : {1u, 2u, 3u}) {
-      HashQueue* queue = StartHashQueue(HashPlan{kernel, threads});
+    for (unsigned run = 0; run < 6; ++run) {
+      const unsigned threads = 1 + run % 3;
+      const StorageKind storage = storages[run / 3];
+      if (storage == StorageRotational) {
+        for (const std::string& path : paths) DropCachedPages(path);
+      }
+      HashQueue* queue = StartHashQueue(HashPlan{kernel, threads, storage});
       std::deque<std::size_t> waiting;
       const auto take_oldest = [&] {
         HashResult result;
@@ -78,7 +86,7 @@ TEST(LaneHasher, GivesEachFileHashFilesResultInTheOrderQueued) {
         EXPECT_EQ(result.path, paths[i]) << kernel->name;
         EXPECT_EQ(result.note->size, i) << kernel->name;
         EXPECT_EQ(ResultText(result.ok, result.hex, result.hashed_size), expected[i])
-            << paths[i] << ", " << kernel->name << ", " << threads;
+            << paths[i] << ", " << kernel->name << ", " << threads << ", " << storage;
       };
       for (std::size_t n = 0; n < order.size(); ++n) {
         if (HashQueueFull(queue)) take_oldest();
@@ -98,7 +106,7 @@ TEST(LaneHasher, GivesEachFileHashFilesResultInTheOrderQueued) {
 TEST(LaneHasher, StopClosesEveryFileStillOpen) {
   ScopedTempDir temp;
   for (const Md5LaneKernel* kernel : KernelsToTry()) {
-    HashQueue* queue = StartHashQueue(HashPlan{kernel, 1});
+    HashQueue* queue = StartHashQueue(HashPlan{kernel, 1, StorageUnknown});
     for (int i = 0; i < Md5MaxLanes; ++i) {
       WriteTextFile(FileName(i), PatternBytes(4 * FeedReadSize));
       QueueFileToHash(queue, FileName(i).c_str(), 0, false, HashNote{});

@@ -303,6 +303,13 @@ CachedRead ReadFileIfCached(HANDLE file, void* buffer, DWORD to_read,
     if (got >= 0) {
       handle->position += static_cast<std::uint64_t>(got);
       if (read_count != nullptr) *read_count = static_cast<DWORD>(got);
+      // Fewer bytes than asked, ending where the file ended at the last
+      // look: its end, as for ReadFile (new bytes written since would be
+      // in memory and read too).
+      if (got > 0 && static_cast<DWORD>(got) < to_read &&
+          handle->position == handle->stamp.size) {
+        NoteEndSeen(handle);
+      }
       return CachedReadDone;
     }
     if (errno == EINTR) continue;
