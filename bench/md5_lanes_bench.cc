@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "digest/md5_kernels.h"
+#include "md5_lanes_gather.h"
 #include "md5_peer.h"
 #include "speed_reporter.h"
 

@@ -49,10 +49,5 @@ void Md5LanesAvx2(Md5LaneStates* states,
 void Md5LanesAvx512(Md5LaneStates* states,
                     const unsigned char* const blocks[Md5MaxLanes],
                     std::size_t block_count);
-// The AVX-512 kernel loading the message words with gathers instead of
-// shuffles (slower here; kept for the benchmark).
-void Md5LanesAvx512Gather(Md5LaneStates* states,
-                          const unsigned char* const blocks[Md5MaxLanes],
-                          std::size_t block_count);
 
 #endif  // DORVANE_DIGEST_MD5_KERNELS_H_

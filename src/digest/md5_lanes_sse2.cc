@@ -1,4 +1,4 @@
-// The 8-lane kernel on SSE2: two groups of four lanes, one lane in each
+// The 16-lane kernel on SSE2: four groups of four lanes, one lane in each
 // 32-bit slot of a register. Each lane's block is loaded as four rows of
 // four words and transposed, so that one register holds one message word
 // of four lanes.

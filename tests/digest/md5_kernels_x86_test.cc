@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "digest/md5_lanes_check.h"
+#include "md5_lanes_gather.h"
 
 namespace {
 
