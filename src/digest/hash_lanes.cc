@@ -25,14 +25,6 @@ void Fail(HashJob* job) {
   job->done = true;
 }
 
-// Opening a FIFO or a device is an action of its own, so only what the
-// system calls a regular file is opened.
-bool IsRegularFile(const char* path) {
-  const DWORD attributes = GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
-}
-
 // Whether an open that failed may succeed once this hasher has closed the
 // files it holds (their handles, or on Windows their share modes, which
 // keep a second open of the same file out), or once the caller has closed
@@ -51,8 +43,8 @@ bool OpenNextFile(LaneHasher* hasher, HashLane* lane) {
   while (hasher->next_open != hasher->end && !hasher->opens_wait &&
          !hasher->opens_held) {
     HashJob& job = JobOf(hasher, hasher->next_open);
-    if (job.check_type && !IsRegularFile(job.path)) {
-      Fail(&job);
+    // Refused when queued.
+    if (job.done) {
       ++hasher->next_open;
       continue;
     }
@@ -205,17 +197,21 @@ bool HashQueueEmpty(const LaneHasher* hasher) {
   return hasher->end == hasher->oldest;
 }
 
-unsigned QueueFileToHash(LaneHasher* hasher, const char* path, DWORD open_flags,
-                         bool check_type) {
+unsigned QueueFileToHash(LaneHasher* hasher, const char* path, DWORD open_flags) {
   HashJob& job = JobOf(hasher, hasher->end);
   std::size_t length = std::strlen(path);
   if (length > HashPathSize - 1) length = HashPathSize - 1;
   std::memcpy(job.path, path, length);
   job.path[length] = '\0';
   job.open_flags = open_flags;
-  job.check_type = check_type;
   job.done = false;
   return hasher->end++;
+}
+
+unsigned QueueRefusedFile(LaneHasher* hasher, const char* path) {
+  const unsigned ticket = QueueFileToHash(hasher, path, 0);
+  Fail(&JobOf(hasher, ticket));
+  return ticket;
 }
 
 bool AdvanceHashing(LaneHasher* hasher) {

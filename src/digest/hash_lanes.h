@@ -35,7 +35,6 @@ struct HashResult {
 struct HashJob {
   char path[HashPathSize];
   DWORD open_flags;  // ORed into CreateFileA's flags and attributes
-  bool check_type;   // ask the type before opening
   bool done;
   HashResult result;
 };
@@ -80,12 +79,11 @@ bool HashQueueEmpty(const LaneHasher* hasher);
 // Queues the file at path (at most HashPathSize - 1 characters; the walk's
 // and the verifier's paths always fit) and returns its ticket. The queue
 // must not be full. open_flags go to CreateFileA beside
-// FILE_ATTRIBUTE_NORMAL. With check_type the file's type is asked first and
-// anything but a regular file fails without being opened (opening a FIFO
-// or a device is an action of its own); the walk knows the type from its
-// listing and need not ask.
-unsigned QueueFileToHash(LaneHasher* hasher, const char* path, DWORD open_flags,
-                         bool check_type);
+// FILE_ATTRIBUTE_NORMAL, which opens nothing but a regular file.
+unsigned QueueFileToHash(LaneHasher* hasher, const char* path, DWORD open_flags);
+// Queues path as a file that fails without being opened; its result comes
+// in its turn like any other. The queue must not be full.
+unsigned QueueRefusedFile(LaneHasher* hasher, const char* path);
 
 // Hashes until the oldest queued file has its result, then hands the result
 // out and takes the file off the queue. The queue must not be empty. An

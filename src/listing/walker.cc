@@ -186,7 +186,7 @@ bool QueueFileEntry(WalkQueue* queue, const char* directory,
   // Opened the way the listing was, so that the file's directories on the
   // way are the ones listed, not a link swapped in since; the listing told
   // its type, so it is not asked again.
-  QueueFileToHash(&queue->hasher, path, FILE_FLAG_NO_DIRECTORY_LINKS, false);
+  QueueFileToHash(&queue->hasher, path, FILE_FLAG_NO_DIRECTORY_LINKS);
 
   WalkLine& line = LineOf(queue, queue->end++);
   line.is_file = true;

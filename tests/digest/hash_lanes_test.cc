@@ -79,7 +79,7 @@ TEST(LaneHasher, GivesEachFileHashFilesResultInTheOrderQueued) {
     };
     for (std::size_t n = 0; n < order.size(); ++n) {
       if (HashQueueFull(hasher.get())) take_oldest();
-      QueueFileToHash(hasher.get(), paths[order[n]].c_str(), 0, n % 2 == 0);
+      QueueFileToHash(hasher.get(), paths[order[n]].c_str(), 0);
       waiting.push_back(order[n]);
     }
     while (!HashQueueEmpty(hasher.get())) take_oldest();
@@ -96,7 +96,7 @@ TEST(LaneHasher, StopClosesEveryFileStillOpen) {
     StartHashing(hasher.get(), kernel);
     for (int i = 0; i < Md5MaxLanes; ++i) {
       WriteTextFile(FileName(i), PatternBytes(4 * HashChunkSize));
-      QueueFileToHash(hasher.get(), FileName(i).c_str(), 0, false);
+      QueueFileToHash(hasher.get(), FileName(i).c_str(), 0);
     }
     EXPECT_TRUE(AdvanceHashing(hasher.get()));
     StopHashing(hasher.get());

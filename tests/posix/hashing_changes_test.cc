@@ -60,7 +60,7 @@ Outcome HashChangedInLanes(const Md5LaneKernel* kernel, void (*change)()) {
   WriteTextFile("h", PatternBytes(100));
   auto hasher = std::make_unique<LaneHasher>();
   StartHashing(hasher.get(), kernel);
-  for (const char* name : {"f", "g", "h"}) QueueFileToHash(hasher.get(), name, 0, false);
+  for (const char* name : {"f", "g", "h"}) QueueFileToHash(hasher.get(), name, 0);
   EXPECT_TRUE(AdvanceHashing(hasher.get()));
   change();
   HashResult results[3];
