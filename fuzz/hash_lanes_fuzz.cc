@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (out == nullptr || std::fwrite(bytes.data(), 1, length, out) != length) abort();
     std::fclose(out);
     if (HashQueueFull(hasher)) CheckOldest(hasher, &waiting, &next);
-    QueueFileToHash(hasher, path.c_str(), 0, (data[at + 2] & 8) != 0, HashNote{});
+    QueueFileToHash(hasher, path.c_str(), 0, HashNote{});
     waiting.push_back({path, HexOf(bytes), length});
     const int action = data[at + 2] >> 4;
     if (action >= 6 && action <= 9) CheckOldest(hasher, &waiting, &next);

@@ -11,14 +11,6 @@ HashJob& JobOf(HashQueue* queue, unsigned ticket) {
   return queue->jobs[ticket % HashQueueSize];
 }
 
-// Opening a FIFO or a device is an action of its own, so only what the
-// system calls a regular file is opened.
-bool IsRegularFile(const char* path) {
-  const DWORD attributes = GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
-}
-
 void NoteDone(HashWorker* worker, WorkerLane* lane) {
   worker->done[worker->done_count++] = lane->ticket;
   lane->state = LaneState::Free;
@@ -51,10 +43,6 @@ void FinishLane(HashQueue* queue, HashWorker* worker, int index) {
 void OpenLaneFile(HashQueue* queue, HashWorker* worker, int index) {
   WorkerLane& lane = worker->lanes[index];
   const HashJob& job = JobOf(queue, lane.ticket);
-  if (job.check_type && !IsRegularFile(job.path)) {
-    FailLane(queue, worker, &lane, false);
-    return;
-  }
   const DWORD error = OpenFeed(&lane.feed, job.path, job.open_flags);
   if (error == ERROR_SUCCESS) {
     lane.state = LaneState::Hashing;

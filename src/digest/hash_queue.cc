@@ -30,7 +30,7 @@ unsigned ThreadsFromEnvironment() {
 }
 
 unsigned Enqueue(HashQueue* queue, const char* path, DWORD open_flags,
-                 bool check_type, const HashNote& note, JobState state) {
+                 const HashNote& note, JobState state) {
   HashJob& job = JobOf(queue, queue->end);
   std::size_t length = std::strlen(path);
   if (length > HashPathSize - 1) length = HashPathSize - 1;
@@ -44,7 +44,6 @@ unsigned Enqueue(HashQueue* queue, const char* path, DWORD open_flags,
       queue->cold.load(std::memory_order_relaxed)) {
     QueryFilePlace(path, &job.place);
   }
-  job.check_type = check_type;
   job.note = note;
   job.result.ok = false;
   job.result.no_handle = false;
@@ -143,12 +142,12 @@ bool HashQueueFull(const HashQueue* queue) {
 bool HashQueueEmpty(const HashQueue* queue) { return queue->end == queue->oldest; }
 
 unsigned QueueFileToHash(HashQueue* queue, const char* path, DWORD open_flags,
-                         bool check_type, const HashNote& note) {
-  return Enqueue(queue, path, open_flags, check_type, note, JobState::Queued);
+                         const HashNote& note) {
+  return Enqueue(queue, path, open_flags, note, JobState::Queued);
 }
 
 unsigned QueueRefusedFile(HashQueue* queue, const char* path, const HashNote& note) {
-  return Enqueue(queue, path, 0, false, note, JobState::Done);
+  return Enqueue(queue, path, 0, note, JobState::Done);
 }
 
 void TakeHashResult(HashQueue* queue, HashResult* result) {

@@ -80,7 +80,6 @@ struct HashJob {
   char path[HashPathSize];
   std::uint64_t place;  // where it lies on the disk; 0 when not asked
   DWORD open_flags;
-  bool check_type;
   JobState state;
   HashNote note;
   HashResult result;
@@ -128,10 +127,10 @@ bool HashQueueEmpty(const HashQueue* queue);
 // Queues the file at path (at most HashPathSize - 1 characters; the walk's
 // and the verifier's paths always fit) with the caller's note and returns
 // its ticket. The queue must not be full. open_flags go to CreateFileA
-// beside FILE_ATTRIBUTE_NORMAL. With check_type the file's type is asked
-// first and anything but a regular file fails without being opened.
+// beside FILE_ATTRIBUTE_NORMAL; the open refuses anything but a regular
+// file (opening a FIFO or a device is an action of its own).
 unsigned QueueFileToHash(HashQueue* queue, const char* path, DWORD open_flags,
-                         bool check_type, const HashNote& note);
+                         const HashNote& note);
 // Queues an entry that is never opened: a line of the caller's own
 // (note.line_only), or a file refused beforehand, which fails.
 unsigned QueueRefusedFile(HashQueue* queue, const char* path, const HashNote& note);

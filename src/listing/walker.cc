@@ -241,7 +241,7 @@ bool QueueFileEntry(WalkQueue* queue, const char* directory,
   // Opened the way the listing was, so that the file's directories on the
   // way are the ones listed, not a link swapped in since; the listing told
   // its type, so it is not asked again.
-  QueueFileToHash(queue->hashing, path, FILE_FLAG_NO_DIRECTORY_LINKS, false, note);
+  QueueFileToHash(queue->hashing, path, FILE_FLAG_NO_DIRECTORY_LINKS, note);
   return true;
 }
 

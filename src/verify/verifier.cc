@@ -95,7 +95,9 @@ bool ReadList(ListReader* reader, Checks* checks, unsigned* failed_line) {
       if (HashQueueFull(checks->hashing) && !JudgeOldest(checks)) return false;
       HashNote note = {};
       ReadFileLine(reader, prefix, note.digest, path);
-      const unsigned ticket = QueueFileToHash(checks->hashing, path, 0, true, note);
+      const unsigned ticket = IsPathInside(path)
+                                  ? QueueFileToHash(checks->hashing, path, 0, note)
+                                  : QueueRefusedFile(checks->hashing, path, note);
       if (reader->failed) *failed_line = ticket;
     } else if (tag[0] != '\0') {
       ReadField(reader, path, LineBufferSize);
@@ -106,7 +108,22 @@ bool ReadList(ListReader* reader, Checks* checks, unsigned* failed_line) {
   return true;
 }
 
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
 }  // namespace
+
+bool IsPathInside(const char* path) {
+  if (IsSeparator(path[0])) return false;
+  const char letter = static_cast<char>(path[0] | 0x20);
+  if (letter >= 'a' && letter <= 'z' && path[1] == ':') return false;
+  const char* component = path;
+  for (const char* at = path;; ++at) {
+    if (*at != '\0' && !IsSeparator(*at)) continue;
+    if (at - component == 2 && component[0] == '.' && component[1] == '.') return false;
+    if (*at == '\0') return true;
+    component = at + 1;
+  }
+}
 
 int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
                const HashPlan& plan, bool* no_handle) {

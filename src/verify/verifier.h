@@ -10,8 +10,9 @@
 constexpr std::size_t FailureListSize = 10240;
 
 // Reads the list from the reader's position to the file's end, hashes every
-// listed file by its DIR path and name (relative to the current directory)
-// and stores the path of each file that fails in failure_list: NUL after each
+// listed file by its DIR path and name (relative to the current directory;
+// a path that could lead elsewhere fails without being opened, see
+// IsPathInside) and stores the path of each file that fails in failure_list: NUL after each
 // path, closed by an empty entry. A path of length n is stored only while
 // n + 1 is less than the room still free. Returns 1 when the whole list was
 // read, 0 when a failing path no longer fitted. A read error, or a list that
@@ -27,5 +28,13 @@ constexpr std::size_t FailureListSize = 10240;
 // failures before it.
 int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
                const HashPlan& plan, bool* no_handle = nullptr);
+
+// Whether a listed path (DIR path and name, in the list's form) stays below
+// the current directory: it has no ".." component, does not begin with '\'
+// or '/' (the root, a UNC name, a device path) and no drive letter. Both
+// '\' and '/' separate components. A list the program wrote never holds
+// such a path; a hand-made one could make the test read files anywhere and
+// tell whether they match a guessed digest.
+bool IsPathInside(const char* path);
 
 #endif  // DORVANE_VERIFY_VERIFIER_H_

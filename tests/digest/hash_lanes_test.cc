@@ -92,7 +92,7 @@ TEST(LaneHasher, GivesEachFileHashFilesResultInTheOrderQueued) {
         if (HashQueueFull(queue)) take_oldest();
         HashNote note = {};
         note.size = order[n];
-        QueueFileToHash(queue, paths[order[n]].c_str(), 0, n % 2 == 0, note);
+        QueueFileToHash(queue, paths[order[n]].c_str(), 0, note);
         waiting.push_back(order[n]);
       }
       while (!HashQueueEmpty(queue)) take_oldest();
@@ -109,7 +109,7 @@ TEST(LaneHasher, StopClosesEveryFileStillOpen) {
     HashQueue* queue = StartHashQueue(HashPlan{kernel, 1, StorageUnknown});
     for (int i = 0; i < Md5MaxLanes; ++i) {
       WriteTextFile(FileName(i), PatternBytes(4 * FeedReadSize));
-      QueueFileToHash(queue, FileName(i).c_str(), 0, false, HashNote{});
+      QueueFileToHash(queue, FileName(i).c_str(), 0, HashNote{});
     }
     EXPECT_TRUE(AdvanceHashing(queue));
     EndHashQueue(queue);

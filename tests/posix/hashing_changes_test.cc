@@ -80,7 +80,7 @@ Outcome HashChangedInLanes(const Md5LaneKernel* kernel, void (*change)()) {
   WriteTextFile("g", g);
   WriteTextFile("h", PatternBytes(100));
   HashQueue* queue = StartHashQueue(HashPlan{kernel, 1, StorageUnknown});
-  for (const char* name : {"f", "g", "h"}) QueueFileToHash(queue, name, 0, false, HashNote{});
+  for (const char* name : {"f", "g", "h"}) QueueFileToHash(queue, name, 0, HashNote{});
   EXPECT_TRUE(AdvanceHashing(queue));
   change();
   HashResult results[3];

@@ -146,18 +146,19 @@ TEST(Limits, MoreFilesThanTheOpenFileLimitAllowsAtOnce) {
 
 // The walk holds the standard handles, the list and a listing per level of
 // the tree (three here); the test the standard handles and the list. With
-// one handle to spare for the files, the lanes that cannot get one wait for
-// another to close it: every file is listed and verified as without a limit.
+// room for one file (two handles: a file is looked at before it is opened)
+// the lanes that cannot get one wait for another to close it: every file is
+// listed and verified as without a limit.
 // The files take more than one block, so that they stay open side by side.
 TEST(Limits, OneHandleBeyondWhatTheRunNeedsItselfIsEnough) {
   ScopedTempDir temp;
   MakeWideTree(40, PatternBytes(1000));
   ASSERT_EQ(RunDorvane({"c", "whole.lst", "tree"}).exit_code, 0);
-  const RunResult create = RunDorvaneLimited({"c", "list.lst", "tree"}, RLIMIT_NOFILE, 3 + 1 + 3 + 1);
+  const RunResult create = RunDorvaneLimited({"c", "list.lst", "tree"}, RLIMIT_NOFILE, 3 + 1 + 3 + 2);
   EXPECT_EQ(create.exit_code, 0);
   EXPECT_EQ(ReadTextFile("list.lst"), ReadTextFile("whole.lst"));
   ASSERT_EQ(chdir("tree"), 0);
-  const RunResult test = RunDorvaneLimited({"t", "../list.lst"}, RLIMIT_NOFILE, 3 + 1 + 1);
+  const RunResult test = RunDorvaneLimited({"t", "../list.lst"}, RLIMIT_NOFILE, 3 + 1 + 2);
   EXPECT_EQ(test.exit_code, 0);
   EXPECT_EQ(test.output, CleanTestOutput());
 }

@@ -13,13 +13,16 @@
 
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "digest/hash_queue.h"
 #include "faults/list_check.h"
+#include "listing/walker.h"
 #include "posix/limited_run.h"
 #include "test_util.h"
 
@@ -205,6 +208,83 @@ TEST(UnusualEntries, NoNameThatIsNoRegularFileIsOpened) {
   WriteTextFile("test.lst", list);
   EXPECT_EQ(RunDorvaneLimited({"c", "list.lst", "tree"}, -1, 0).exit_code, 0);
   EXPECT_EQ(RunDorvaneLimited({"t", "test.lst"}, -1, 0).exit_code, 0);
+  char buffer[4096];
+  EXPECT_EQ(read(events, buffer, sizeof buffer), -1) << "opened";
+  close(events);
+}
+
+// A file queued from its listing (c) or its list line (t) gives its name,
+// before it is opened, to a FIFO, or to a link to a FIFO or a device
+// outside: that is never opened (inotify sees every open), and the file is
+// left out or fails.
+TEST(UnusualEntries, ANameSwappedForAFifoOrADeviceBeforeItsOpenIsNeverOpened) {
+  ScopedTempDir temp;
+  MakeDirectory("other");
+  MakeDirectory("tree");
+  ASSERT_EQ(mkfifo("other/fifo", 0600), 0);
+  std::vector<std::string> swaps = {"fifo", "../other/fifo"};
+  if (getuid() == 0 && mknod("other/device", S_IFCHR | 0666, makedev(1, 3)) == 0) {
+    swaps.push_back("../other/device");
+  }
+  const int events = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  for (std::size_t i = 1; i < swaps.size(); ++i) inotify_add_watch(events, swaps[i].c_str() + 3, IN_OPEN);
+  ChangeDirectory("tree");
+  for (const std::string& swap : swaps) {
+    for (const bool walk : {true, false}) {
+      WriteTextFile("f", "abc");
+      HANDLE list = OpenHandle("../walk.lst", GENERIC_WRITE, OPEN_ALWAYS);
+      // One thread: a queued file waits, unopened, until its result is due.
+      const HashPlan plan = {ChooseMd5LaneKernel(), 1, StorageUnknown};
+      WalkQueue* queue = StartWalkQueue(list, plan);
+      HashQueue* hasher = StartHashQueue(plan);
+      const WIN32_FIND_DATAA entry = {FILE_ATTRIBUTE_NORMAL, 0, 3, "f"};
+      ASSERT_TRUE(walk ? QueueFileEntry(queue, ".\\", entry)
+                       : QueueFileToHash(hasher, "f", 0, HashNote{}) == 0);
+      RemoveFile("f");
+      ASSERT_EQ(swap == "fifo" ? mkfifo("f", 0600) : symlink(swap.c_str(), "f"), 0);
+      if (swap == "fifo") inotify_add_watch(events, "f", IN_OPEN);
+      HashResult result = {};
+      walk ? (void)WriteQueuedLines(queue) : TakeHashResult(hasher, &result);
+      EndWalkQueue(queue);
+      EndHashQueue(hasher);
+      CloseHandle(list);
+      EXPECT_EQ(ReadTextFile("../walk.lst") + (result.ok ? "ok" : ""), "") << swap;
+      char buffer[4096];
+      EXPECT_EQ(read(events, buffer, sizeof buffer), -1) << swap << (walk ? " opened by c" : " opened by t");
+      RemoveFile("f");  // its watch ends, and says so
+      while (read(events, buffer, sizeof buffer) > 0) {
+      }
+    }
+  }
+  close(events);
+}
+
+// Listed paths that could lead out of the test's directory fail in their
+// place in the report, and the files they name (real, holding "abc",
+// watched) are never opened.
+TEST(UnusualEntries, ListedPathsLeadingOutOfTheDirectoryFailWithoutAnOpen) {
+  ScopedTempDir temp;
+  MakeDirectory("a/b/c/C:");
+  WriteTextFile("secret", "abc");
+  WriteTextFile("a/b/c/C:/secret", "abc");
+  WriteTextFile("a/b/c/ok", "abc");
+  const int events = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  inotify_add_watch(events, "secret", IN_OPEN);
+  inotify_add_watch(events, "a/b/c/C:/secret", IN_OPEN);
+  std::string back = temp.path();
+  for (char& c : back) c = c == '/' ? '\\' : c;
+  const std::pair<std::string, std::string> paths[] = {
+      {"..\\..\\..\\", "secret"}, {".\\", "..\\..\\..\\secret"}, {"", temp.path() + "/secret"},
+      {back + "\\", "secret"},      {"\\" + back + "\\", "secret"},   {"C:\\", "secret"}};
+  std::string list, expected = Banner + "errors:\r\n";
+  for (const auto& [dir, name] : paths) {
+    list += "DIR:  \"" + dir + "\"\r\nFILE: " + Abc + "  3  \"" + name + "\"\r\nDIR:  \".\\\"\r\nFILE: " + Abc +
+            "  3  \"ok\"\r\n";
+    expected += dir + name + "\r\n";
+  }
+  WriteTextFile("list.lst", list);
+  ChangeDirectory("a/b/c");
+  EXPECT_EQ(RunDorvaneLimited({"t", "../../../list.lst"}, -1, 0).output, expected + Prompt);
   char buffer[4096];
   EXPECT_EQ(read(events, buffer, sizeof buffer), -1) << "opened";
   close(events);

@@ -5,6 +5,7 @@
 // where the kernel or a seccomp filter refuses it.
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -41,6 +42,14 @@ int OpenComponent(int at, const char* component, std::size_t length,
     }
     const int how = last ? flags : O_PATH | O_DIRECTORY;
     fd = openat(at, name, how | O_NOFOLLOW | O_CLOEXEC);
+    // O_PATH with O_NOFOLLOW opens a link itself; answer as openat2 does.
+    struct stat info;
+    if (fd >= 0 && last && (flags & O_PATH) != 0 &&
+        (fstat(fd, &info) != 0 || S_ISLNK(info.st_mode))) {
+      close(fd);
+      fd = -1;
+      errno = ELOOP;
+    }
   }
   if (at != AT_FDCWD) CloseKeepingErrno(at);
   return fd;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -24,6 +25,11 @@ namespace {
 // Read-ahead of read-only files: one system call per this many bytes
 // instead of one per caller's chunk.
 constexpr std::uint32_t ReadAheadSize = 128 * 1024;
+
+// The last error, kept as Windows keeps it: for the calling thread.
+thread_local DWORD last_error = 0;
+
+void SetLastErrorCode(DWORD error) { last_error = error; }
 
 int OpenFlags(DWORD access, DWORD disposition) {
   // Non-blocking, so that a FIFO found where a file was expected cannot
@@ -55,23 +61,92 @@ bool IsSupportedOpen(DWORD access, DWORD share_mode, DWORD disposition,
   return flags == 0 || flags == FILE_ATTRIBUTE_NORMAL;
 }
 
-// Opens only regular files and emulates share mode 0 with a flock that
-// belongs to this open file description alone. Fills *info from the fstat
-// that checks the file type; a file swapped in after its type was looked
-// up elsewhere is closed again at once.
-int OpenRegularFile(const char* path, DWORD access, DWORD disposition,
-                    DWORD flags, struct stat* info) {
-  const int open_flags = OpenFlags(access, disposition);
-  int fd = (flags & FILE_FLAG_NO_DIRECTORY_LINKS) != 0
-               ? OpenFileBeneath(path, open_flags)
-               : open(path, open_flags, 0666);
-  if (fd < 0) {
+// Whether an existing file is opened for reading: only such opens look at
+// what the name names before they open it.
+bool IsExistingForReading(DWORD access, DWORD disposition) {
+  return access == GENERIC_READ && disposition == OPEN_EXISTING;
+}
+
+// Opens the file an O_PATH descriptor names for reading, through the
+// descriptor's own link in /proc: the file the descriptor was checked on,
+// whatever the name names by now. -1 with errno ENOENT when /proc is not
+// mounted.
+int ReopenThroughProc(int at, int open_flags) {
+  char link[32];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", at);
+  return open(link, open_flags);
+}
+
+// Without /proc the name is opened again: the look and the open are then
+// two steps, and what the open finds must be the very file looked at, or it
+// is closed at once.
+int ReopenByName(const char* path, int open_flags, bool beneath,
+                 const struct stat& looked) {
+  const int fd = beneath ? OpenFileBeneath(path, open_flags)
+                         : open(path, open_flags);
+  struct stat info;
+  if (fd < 0 || (fstat(fd, &info) == 0 && info.st_dev == looked.st_dev &&
+                 info.st_ino == looked.st_ino)) {
+    return fd;
+  }
+  close(fd);
+  errno = EACCES;
+  return -1;
+}
+
+// Opens an existing file for reading only when the name names a regular
+// file at the moment it is opened. A FIFO or a device is never opened (the
+// open alone would release a FIFO's waiting writer or act on the device):
+// the name is resolved once, without opening what it names (O_PATH), its
+// type checked on that descriptor, and only then is the same file opened
+// for reading. A swap of the name after that look changes nothing. *info is
+// the file's state from the look.
+int OpenExistingForReading(const char* path, DWORD flags, struct stat* info) {
+  const bool beneath = (flags & FILE_FLAG_NO_DIRECTORY_LINKS) != 0;
+  const int at = beneath ? OpenFileBeneath(path, O_PATH)
+                         : open(path, O_PATH | O_CLOEXEC);
+  if (at < 0) {
     SetLastErrorFrom(errno);
     return -1;
   }
+  if (fstat(at, info) != 0 || !S_ISREG(info->st_mode)) {
+    close(at);
+    // What Windows answers for a directory opened as a file.
+    SetLastErrorCode(ERROR_ACCESS_DENIED);
+    return -1;
+  }
+  const int open_flags = OpenFlags(GENERIC_READ, OPEN_EXISTING);
+  int fd = ReopenThroughProc(at, open_flags);
+  if (fd < 0 && errno == ENOENT) fd = ReopenByName(path, open_flags, beneath, *info);
+  const int error = errno;
+  close(at);
+  if (fd < 0) SetLastErrorFrom(error);
+  return fd;
+}
+
+// Opens only regular files and emulates share mode 0 with a flock that
+// belongs to this open file description alone. Fills *info from the fstat
+// that checks the file type. An existing file read is never opened unless
+// it is a regular file; a file created or written is checked once open.
+int OpenRegularFile(const char* path, DWORD access, DWORD disposition,
+                    DWORD flags, struct stat* info) {
+  int fd = -1;
+  if (IsExistingForReading(access, disposition)) {
+    fd = OpenExistingForReading(path, flags, info);
+    if (fd < 0) return -1;
+  } else {
+    fd = open(path, OpenFlags(access, disposition), 0666);
+    if (fd < 0) {
+      SetLastErrorFrom(errno);
+      return -1;
+    }
+    if (fstat(fd, info) != 0 || !S_ISREG(info->st_mode)) {
+      close(fd);
+      return -1;
+    }
+  }
   const int lock = (access & GENERIC_WRITE) != 0 ? LOCK_EX : LOCK_SH;
-  if (fstat(fd, info) != 0 || !S_ISREG(info->st_mode) ||
-      flock(fd, lock | LOCK_NB) != 0) {
+  if (flock(fd, lock | LOCK_NB) != 0) {
     close(fd);
     return -1;
   }
@@ -174,9 +249,6 @@ ssize_t FillReadAhead(PosixHandle* handle) {
       got >= 0 && static_cast<std::size_t>(got) < handle->ahead_size;
   return got;
 }
-
-// The last error, kept as Windows keeps it: for the calling thread.
-thread_local DWORD last_error = 0;
 
 }  // namespace
 
@@ -400,17 +472,6 @@ BOOL SetEndOfFile(HANDLE file) {
   handle->stamp_fresh = false;
   DropReadAhead(handle);
   return ftruncate(handle->fd, static_cast<off_t>(handle->position)) == 0;
-}
-
-DWORD GetFileAttributesA(const char* name) {
-  char path[SystemPathSize];
-  struct stat info;
-  if (name == nullptr || !ToSystemPath(name, path, sizeof path) ||
-      stat(path, &info) != 0) {
-    return INVALID_FILE_ATTRIBUTES;
-  }
-  if (S_ISDIR(info.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
-  return S_ISREG(info.st_mode) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_DEVICE;
 }
 
 BOOL CloseHandle(HANDLE file) {

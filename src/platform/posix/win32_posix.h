@@ -33,7 +33,6 @@ typedef std::size_t SIZE_T;
 #define GENERIC_WRITE 0x40000000u
 #define OPEN_EXISTING 3u
 #define OPEN_ALWAYS 4u
-#define INVALID_FILE_ATTRIBUTES (static_cast<DWORD>(0xFFFFFFFF))
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
 #define FILE_ATTRIBUTE_DEVICE 0x00000040u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
@@ -46,12 +45,14 @@ typedef std::size_t SIZE_T;
 // outside the current directory is reached at all (see CreateFileA).
 #define FILE_FLAG_NO_DIRECTORY_LINKS 0x00400000u
 
-// The error codes callers ask GetLastError for; every other failure gives
+// The error codes callers ask GetLastError for; ERROR_ACCESS_DENIED comes
+// from a name that is no regular file, every other failure gives
 // ERROR_OPEN_FAILED. ERROR_SHARING_VIOLATION is never given here: the
 // program's reads share their locks, and a lock held elsewhere is no
 // sharing the program can wait out.
 #define ERROR_SUCCESS 0u
 #define ERROR_TOO_MANY_OPEN_FILES 4u
+#define ERROR_ACCESS_DENIED 5u
 #define ERROR_SHARING_VIOLATION 32u
 #define ERROR_OPEN_FAILED 110u
 
@@ -65,7 +66,10 @@ struct WIN32_FIND_DATAA {
   CHAR cFileName[MAX_PATH];
 };
 
-// Files. CreateFileA opens regular files only. flags is
+// Files. CreateFileA opens regular files only; an existing file opened for
+// reading is not even opened otherwise (a FIFO or a device is left alone,
+// however late it took the name's place), and opening it holds a second
+// descriptor for a moment. flags is
 // FILE_ATTRIBUTE_NORMAL or 0; an existing file opened for reading may add
 // FILE_FLAG_NO_DIRECTORY_LINKS: its path is then resolved beneath the
 // current directory without following a link in any directory on the way
@@ -99,11 +103,6 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distance_high,
 // Cuts the file at the current position.
 BOOL SetEndOfFile(HANDLE file);
 BOOL CloseHandle(HANDLE handle);
-// What path names, links followed: FILE_ATTRIBUTE_DIRECTORY,
-// FILE_ATTRIBUTE_NORMAL for a regular file, FILE_ATTRIBUTE_DEVICE for
-// anything else (FIFO, socket, device); INVALID_FILE_ATTRIBUTES when it
-// cannot be looked up.
-DWORD GetFileAttributesA(const char* path);
 
 // Directory listing. The pattern is a directory followed by "*.*"; every
 // entry is returned, "." and ".." included, unsorted. Only real directories
@@ -140,7 +139,8 @@ DWORD GetFullPathNameA(const char* name, DWORD size, char* buffer,
 
 // The error of the last CreateFileA or FindFirstFileA(Ex) that failed:
 // ERROR_TOO_MANY_OPEN_FILES when the process or the system is out of file
-// descriptors, ERROR_OPEN_FAILED for anything else.
+// descriptors, ERROR_ACCESS_DENIED when CreateFileA found no regular file,
+// ERROR_OPEN_FAILED for anything else.
 DWORD GetLastError();
 
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
