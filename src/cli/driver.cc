@@ -9,6 +9,7 @@
 #include "listing/walker.h"
 #include "platform/console.h"
 #include "platform/file64.h"
+#include "platform/process.h"
 #include "verify/verifier.h"
 
 namespace {
@@ -36,17 +37,43 @@ bool SeekAppendPosition(HANDLE list_file) {
 // and nothing of the old list behind them; a cut that fails would leave
 // them, and counts as a failed write.
 bool WriteSection(RunMode mode, HANDLE list_file, const char* root_path,
-                  bool needs_line_end, char* path, const Md5LaneKernel* kernel) {
+                  bool needs_line_end, char* path, const Md5LaneKernel* kernel,
+                  RunCounts* counts) {
   // Create's position is the start of the file.
   if (mode == ModeCreate && !SetEndOfFile(list_file)) return false;
   if (needs_line_end && !WriteListText(list_file, "\r\n", 2)) return false;
   char line[LineBufferSize];
   if (!WriteListText(list_file, line, BuildRootLine(root_path, line))) return false;
   std::strcpy(path, ".");
-  return WalkDirectory(path, list_file, kernel);
+  return WalkDirectory(path, list_file, kernel, counts);
 }
 
 }  // namespace
+
+bool IsHelpArgument(const char* argument) {
+  return std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0 ||
+         IsPlatformHelpSwitch(argument);
+}
+
+bool IsVersionArgument(const char* argument) {
+  return std::strcmp(argument, "--version") == 0 || std::strcmp(argument, "-V") == 0;
+}
+
+bool CanEnterDirectory(const char* directory) {
+  if (directory == nullptr) return false;
+  char saved[MAX_PATH];
+  const DWORD length = GetCurrentDirectoryA(MAX_PATH, saved);
+  if (length == 0 || length >= MAX_PATH) {
+    // The way back could not be kept: the type alone must do.
+    const DWORD attributes = GetFileAttributesA(directory);
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  }
+  // Entering is the one test of every reason it may fail (missing, no
+  // directory, no search permission).
+  if (!SetCurrentDirectoryA(directory)) return false;
+  return SetCurrentDirectoryA(saved) != 0;
+}
 
 RunMode ModeFromCommand(const char* command) {
   if (command[0] == '\0' || command[1] != '\0') return ModeNone;
@@ -70,8 +97,8 @@ HANDLE OpenListFile(const char* file_name, RunMode mode) {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-bool RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
-                const Md5LaneKernel* kernel) {
+ListingResult RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
+                         const Md5LaneKernel* kernel, Progress* progress) {
   const bool needs_line_end = mode == ModeAppend && SeekAppendPosition(list_file);
   char saved_directory[MAX_PATH];
   const DWORD saved_length = GetCurrentDirectoryA(MAX_PATH, saved_directory);
@@ -86,21 +113,29 @@ bool RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
     if (length > 0 && length < PathBufferSize) root_path = path;
   }
 
-  bool ok = true;
+  ListingResult result = ListingWritten;
   if (start_dir == nullptr || !SetCurrentDirectoryA(start_dir)) {
     ConsolePrint("invalid directory: %s\n", start_dir != nullptr ? start_dir : "(null)");
-  } else {
-    ok = WriteSection(mode, list_file, root_path, needs_line_end, path, kernel);
+    result = ListingNoDirectory;
+  } else if (!WriteSection(mode, list_file, root_path, needs_line_end, path, kernel,
+                           ProgressCounts(progress))) {
+    result = ListingWriteFailed;
   }
+  EndProgress(progress);
   if (saved) SetCurrentDirectoryA(saved_directory);
-  return ok;
+  return result;
 }
 
-bool RunTest(HANDLE list_file, const Md5LaneKernel* kernel) {
+int RunTest(HANDLE list_file, const Md5LaneKernel* kernel, Progress* progress) {
   ListReader reader;
   InitListReader(&reader, list_file, ListReadBufferSize);
+  RunCounts* counts = ProgressCounts(progress);
+  // The size is asked only when a status line may show the share read.
+  if (counts != nullptr) FollowListReading(progress, &reader, QueryFileSize(list_file));
   char failure_list[FailureListSize];
-  const int whole = VerifyList(&reader, failure_list, FailureListSize, kernel);
+  const int whole = VerifyList(&reader, failure_list, FailureListSize, kernel, counts);
+  EndProgress(progress);
+  FollowListReading(progress, nullptr, 0);
   // A report that is lost would read as a clean pass.
   bool printed = true;
   if (failure_list[0] != '\0') {
@@ -111,15 +146,20 @@ bool RunTest(HANDLE list_file, const Md5LaneKernel* kernel) {
     if (!whole) printed = ConsolePrint("... and some others...\n") && printed;
   }
   if (reader.failed) ConsolePrint("cannot read file\n");
-  return !reader.failed && printed;
+  if (reader.failed || !printed) return ExitTrouble;
+  return failure_list[0] != '\0' || !whole ? ExitFilesFailed : ExitClean;
 }
 
-void PrintUsage() {
+void PrintUsageText() {
   ConsolePrint("Syntax:\n");
   ConsolePrint("    Dorvane <command> FileName StartDir\n\n");
   ConsolePrint("command:\n");
   ConsolePrint("    c - create\n");
   ConsolePrint("    a - append\n");
   ConsolePrint("    t - test\n\n");
+}
+
+void PrintUsage() {
+  PrintUsageText();
   WaitForKey();
 }

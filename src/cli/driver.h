@@ -2,6 +2,7 @@
 #ifndef DORVANE_CLI_DRIVER_H_
 #define DORVANE_CLI_DRIVER_H_
 
+#include "cli/progress.h"
 #include "digest/md5_lanes.h"
 #include "platform/win32.h"
 
@@ -10,27 +11,51 @@ enum RunMode { ModeNone = 0, ModeCreate = 1, ModeAppend = 2, ModeTest = 3 };
 // "c", "a" or "t" in either case, the whole argument; ModeNone otherwise.
 RunMode ModeFromCommand(const char* command);
 
+// Exit statuses: 1 for usage, open, read and write failures, as always; 2
+// for a test that found failing files, so that a script can tell.
+constexpr int ExitClean = 0;
+constexpr int ExitTrouble = 1;
+constexpr int ExitFilesFailed = 2;
+
+// "--help", "-h" and the platform's own help switch; "--version", "-V".
+bool IsHelpArgument(const char* argument);
+bool IsVersionArgument(const char* argument);
+
+// Whether directory names a directory that can be made current; the
+// current directory is left as it was.
+bool CanEnterDirectory(const char* directory);
+
 // Opens the list file without sharing: test reads an existing file, create
 // and append open or create it for writing. INVALID_HANDLE_VALUE on failure.
 HANDLE OpenListFile(const char* file_name, RunMode mode);
 
+enum ListingResult { ListingWritten, ListingNoDirectory, ListingWriteFailed };
+
 // Create and append: writes one section (ROOT line and the walk of
 // start_dir, which may be null) to the open list file and restores the
 // current directory; prints "invalid directory: ..." when start_dir cannot
-// be made current, leaving the list untouched. Create empties the list once
-// start_dir is current, before the ROOT line. The files are hashed with
-// kernel. Returns true, or false when a write to the list file failed: the
-// walk stops at the first failed write, and the current directory is
-// restored all the same.
-[[nodiscard]] bool RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
-                              const Md5LaneKernel* kernel);
+// be made current, leaving the list untouched (ListingNoDirectory). Create
+// empties the list once start_dir is current, before the ROOT line. The
+// files are hashed with kernel; progress, when given, shows the walk and is
+// erased at its end. ListingWriteFailed when a write to the list file
+// failed: the walk stops at the first failed write, and the current
+// directory is restored all the same.
+[[nodiscard]] ListingResult RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
+                                       const Md5LaneKernel* kernel,
+                                       Progress* progress = nullptr);
 
 // The test command: verifies the open list, hashing with kernel, and prints
 // "errors:" with the failing paths, then "cannot read file" if the list
 // could not be read to its end. A listed name that is no regular file fails
-// without being opened. Returns true, or false after such a read error or
-// when a line of the report could not be written.
-[[nodiscard]] bool RunTest(HANDLE list_file, const Md5LaneKernel* kernel);
+// without being opened. progress, when given, shows the test and is erased
+// before the report. Returns ExitTrouble after such a read error or when a
+// line of the report could not be written, ExitFilesFailed when a file
+// failed (a report cut at its size has), ExitClean otherwise.
+[[nodiscard]] int RunTest(HANDLE list_file, const Md5LaneKernel* kernel,
+                          Progress* progress = nullptr);
+
+// Prints the usage text.
+void PrintUsageText();
 
 // Prints the usage text and waits for a key.
 void PrintUsage();

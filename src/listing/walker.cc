@@ -6,6 +6,7 @@
 
 #include "digest/hash_lanes.h"
 #include "listing/list_format.h"
+#include "listing/run_counts.h"
 
 // Lines waiting: the queued files' lines and the DIR lines between them.
 constexpr unsigned WalkQueueSize = 2 * HashQueueSize;
@@ -18,6 +19,7 @@ struct WalkLine {
 
 struct WalkQueue {
   HANDLE list_file;
+  RunCounts* counts;  // may be null
   unsigned first;  // the oldest line waiting
   unsigned end;    // one past the newest
   WalkLine lines[WalkQueueSize];
@@ -96,13 +98,18 @@ bool WriteOldestLine(WalkQueue* queue) {
   const WalkLine& line = LineOf(queue, queue->first++);
   char text[LineBufferSize];
   if (!line.is_file) {
+    CountDirectory(queue->counts, line.text);
     return WriteListText(queue->list_file, text, BuildDirLine(line.text, text));
   }
   HashResult result;
   TakeHashResult(&queue->hasher, &result);
   // A file whose size changed since it was listed is left out: the line
   // would give the size of one content and the digest of another.
-  if (!result.ok || result.hashed_size != line.size) return true;
+  if (!result.ok || result.hashed_size != line.size) {
+    CountLeftOut(queue->counts);
+    return true;
+  }
+  CountFile(queue->counts, line.size);
   return WriteListText(queue->list_file, text,
                        BuildFileLine(result.hex, line.size, line.text, text));
 }
@@ -128,9 +135,12 @@ bool WalkTree(char* path, WalkQueue* queue) {
   bool ok = true;
   do {
     if (!IsDirectory(entry) || IsDotEntry(entry.cFileName)) continue;
-    if (HasControlByte(entry.cFileName)) continue;
     // The subdirectory's path with its closing backslash must fit.
-    if (length + std::strlen(entry.cFileName) + 1 > PathBufferSize - 1) continue;
+    if (HasControlByte(entry.cFileName) ||
+        length + std::strlen(entry.cFileName) + 1 > PathBufferSize - 1) {
+      CountLeftOut(queue->counts);
+      continue;
+    }
     std::strcpy(path + length, entry.cFileName);
     std::strcat(path + length, "\\");
     ok = WalkTree(path, queue);
@@ -142,10 +152,12 @@ bool WalkTree(char* path, WalkQueue* queue) {
 
 }  // namespace
 
-WalkQueue* StartWalkQueue(HANDLE list_file, const Md5LaneKernel* kernel) {
+WalkQueue* StartWalkQueue(HANDLE list_file, const Md5LaneKernel* kernel,
+                          RunCounts* counts) {
   auto* queue = static_cast<WalkQueue*>(LocalAlloc(LMEM_FIXED, sizeof(WalkQueue)));
   if (queue == nullptr) return nullptr;
   queue->list_file = list_file;
+  queue->counts = counts;
   queue->first = 0;
   queue->end = 0;
   StartHashing(&queue->hasher, kernel);
@@ -167,7 +179,10 @@ bool QueueDirLine(WalkQueue* queue, const char* path) {
 
 bool QueueFileEntry(WalkQueue* queue, const char* directory,
                     const WIN32_FIND_DATAA& entry) {
-  if (HasControlByte(entry.cFileName) || IsDevice(entry)) return true;
+  if (HasControlByte(entry.cFileName) || IsDevice(entry)) {
+    CountLeftOut(queue->counts);
+    return true;
+  }
   const std::size_t directory_length = std::strlen(directory);
   const bool has_separator =
       directory_length > 0 && directory[directory_length - 1] == '\\';
@@ -175,7 +190,10 @@ bool QueueFileEntry(WalkQueue* queue, const char* directory,
   const std::size_t path_length =
       directory_length + (has_separator ? 0 : 1) + name_length;
   // A path the walk's buffer could not hold is left out.
-  if (path_length > PathBufferSize - 1) return true;
+  if (path_length > PathBufferSize - 1) {
+    CountLeftOut(queue->counts);
+    return true;
+  }
   if (!MakeRoom(queue, true)) return false;
 
   char path[PathBufferSize];
@@ -199,7 +217,10 @@ bool QueueFileEntry(WalkQueue* queue, const char* directory,
 bool ListDirectoryFiles(const char* directory, WalkQueue* queue) {
   WIN32_FIND_DATAA entry;
   HANDLE find = StartListingBesideHashing(queue, directory, false, &entry);
-  if (find == INVALID_HANDLE_VALUE) return true;
+  if (find == INVALID_HANDLE_VALUE) {
+    CountLeftOut(queue->counts);
+    return true;
+  }
   bool ok = true;
   do {
     if (!IsDirectory(entry)) ok = QueueFileEntry(queue, directory, entry);
@@ -215,8 +236,9 @@ bool WriteQueuedLines(WalkQueue* queue) {
   return true;
 }
 
-bool WalkDirectory(char* path, HANDLE list_file, const Md5LaneKernel* kernel) {
-  WalkQueue* queue = StartWalkQueue(list_file, kernel);
+bool WalkDirectory(char* path, HANDLE list_file, const Md5LaneKernel* kernel,
+                   RunCounts* counts) {
+  WalkQueue* queue = StartWalkQueue(list_file, kernel, counts);
   if (queue == nullptr) return false;
   const bool ok = WalkTree(path, queue) && WriteQueuedLines(queue);
   EndWalkQueue(queue);

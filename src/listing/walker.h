@@ -3,6 +3,7 @@
 #define DORVANE_LISTING_WALKER_H_
 
 #include "digest/md5_lanes.h"
+#include "listing/run_counts.h"
 #include "platform/win32.h"
 
 // Writes the DIR line of the directory in path (relative to the current
@@ -17,10 +18,12 @@
 // keeps its DIR line and nothing below it. The files are hashed with
 // kernel, several at once, while the walk goes on ahead of the lines
 // written; the lines come out in the order of a walk that hashed each file
-// in its turn. Returns true, or false as soon as a write to the list file
-// fails (the walk stops there) or the walk's memory cannot be had.
+// in its turn. Lines written and entries left out go to counts, when given.
+// Returns true, or false as soon as a write to the list file fails (the
+// walk stops there) or the walk's memory cannot be had.
 [[nodiscard]] bool WalkDirectory(char* path, HANDLE list_file,
-                                 const Md5LaneKernel* kernel);
+                                 const Md5LaneKernel* kernel,
+                                 RunCounts* counts = nullptr);
 
 // The lines of a walk waiting for their turn, and the files of those lines
 // being hashed: a line is written once every line before it is, and a FILE
@@ -28,7 +31,8 @@
 struct WalkQueue;
 
 // A queue for lines to list_file; nullptr when its memory cannot be had.
-WalkQueue* StartWalkQueue(HANDLE list_file, const Md5LaneKernel* kernel);
+WalkQueue* StartWalkQueue(HANDLE list_file, const Md5LaneKernel* kernel,
+                          RunCounts* counts = nullptr);
 // Closes the files still being hashed and frees the queue.
 void EndWalkQueue(WalkQueue* queue);
 

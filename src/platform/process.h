@@ -11,4 +11,11 @@
 // mid-line.
 void PrepareProcess();
 
+// Whether argument asks for help the platform's own way, besides "--help"
+// and "-h": "/?" on Windows, nothing else on POSIX.
+bool IsPlatformHelpSwitch(const char* argument);
+
+// Where the manual is, as the help text's closing sentence.
+const char* ManualLocation();
+
 #endif  // DORVANE_PLATFORM_PROCESS_H_

@@ -6,6 +6,7 @@
 
 #include "digest/hash_lanes.h"
 #include "listing/list_format.h"
+#include "listing/run_counts.h"
 #include "platform/file64.h"
 
 namespace {
@@ -21,6 +22,7 @@ struct Checks {
   char listed[HashQueueSize][DigestCapacity];  // by ticket
   char* end;         // where the next failing path goes
   std::size_t room;  // bytes of the failure list still free
+  RunCounts* counts;  // may be null
 };
 
 bool EqualsIgnoringCase(const char* a, const char* b) {
@@ -67,7 +69,11 @@ bool JudgeOldest(Checks* checks) {
   const char* listed = checks->listed[checks->hasher.oldest % HashQueueSize];
   HashResult result;
   TakeHashResult(&checks->hasher, &result);
-  if (result.ok && EqualsIgnoringCase(listed, result.hex)) return true;
+  if (result.ok && EqualsIgnoringCase(listed, result.hex)) {
+    CountFile(checks->counts, result.hashed_size);
+    return true;
+  }
+  CountFailure(checks->counts);
   return StoreFailure(result.path, checks);
 }
 
@@ -88,6 +94,7 @@ bool ReadList(ListReader* reader, Checks* checks, unsigned* failed_line) {
     } else if (EqualsIgnoringCase(tag, DirTag)) {
       ReadField(reader, prefix, LineBufferSize);
       Unquote(prefix);
+      CountDirectory(checks->counts, prefix);
     } else if (EqualsIgnoringCase(tag, FileTag)) {
       if (HashQueueFull(&checks->hasher) && !JudgeOldest(checks)) return false;
       char* listed = checks->listed[checks->hasher.end % HashQueueSize];
@@ -106,7 +113,7 @@ bool ReadList(ListReader* reader, Checks* checks, unsigned* failed_line) {
 }  // namespace
 
 int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
-               const Md5LaneKernel* kernel) {
+               const Md5LaneKernel* kernel, RunCounts* counts) {
   failure_list[0] = '\0';
   auto* checks = static_cast<Checks*>(LocalAlloc(LMEM_FIXED, sizeof(Checks)));
   if (checks == nullptr) {
@@ -116,6 +123,7 @@ int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
   StartHashing(&checks->hasher, kernel);
   checks->end = failure_list;
   checks->room = capacity;
+  checks->counts = counts;
   unsigned failed_line = NoLine;
   bool whole = ReadList(reader, checks, &failed_line);
   while (whole && !HashQueueEmpty(&checks->hasher)) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "digest/md5_lanes.h"
+#include "listing/run_counts.h"
 #include "verify/field_reader.h"
 
 constexpr std::size_t FailureListSize = 10240;
@@ -21,8 +22,8 @@ constexpr std::size_t FailureListSize = 10240;
 // where the reading stops are those of checking one file at a time (a read
 // error met past a failing path that no longer fitted is not reported).
 // When its memory cannot be had nothing is verified and reader->failed is
-// set.
+// set. Files judged go to counts, when given.
 int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
-               const Md5LaneKernel* kernel);
+               const Md5LaneKernel* kernel, RunCounts* counts = nullptr);
 
 #endif  // DORVANE_VERIFY_VERIFIER_H_

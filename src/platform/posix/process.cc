@@ -19,3 +19,7 @@ void PrepareProcess() {
   }
   signal(SIGXFSZ, SIG_IGN);
 }
+
+bool IsPlatformHelpSwitch(const char*) { return false; }
+
+const char* ManualLocation() { return "The manual: man dorvane"; }
