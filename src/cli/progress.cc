@@ -29,10 +29,11 @@ void FormatBytes(double bytes, char* out, std::size_t size) {
   std::snprintf(out, size, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, units[unit]);
 }
 
-// "4.2 s" below a minute, then "12:05" and "3:02:45".
-void FormatDuration(double seconds, char* out, std::size_t size) {
+// "4.2 s" ("4 s" when not precise) below a minute, then "12:05" and
+// "3:02:45".
+void FormatDuration(double seconds, bool precise, char* out, std::size_t size) {
   if (seconds < 60) {
-    std::snprintf(out, size, "%.1f s", seconds);
+    std::snprintf(out, size, precise ? "%.1f s" : "%.0f s", seconds);
     return;
   }
   const auto whole = static_cast<unsigned long long>(seconds);
@@ -71,17 +72,18 @@ void Draw(Progress* progress, Clock::time_point now) {
   char rate[32];
   FormatBytes(static_cast<double>(counts.bytes), bytes, sizeof bytes);
   FormatBytes(elapsed > 0 ? static_cast<double>(counts.bytes) / elapsed : 0, rate, sizeof rate);
+  // What a narrow terminal cuts off comes last.
   char line[1024];
-  int length = std::snprintf(line, sizeof line, "%llu files, %s, %s/s",
-                             static_cast<unsigned long long>(counts.files), bytes, rate);
+  int length = 0;
   if (progress->reader != nullptr && progress->list_size > 0) {
     const double share =
         static_cast<double>(progress->reader->position) / static_cast<double>(progress->list_size);
     char left[32] = "?";
-    if (share > 0) FormatDuration(elapsed * (1 - share) / share, left, sizeof left);
-    length += std::snprintf(line + length, sizeof line - length, ", %.0f%% of the list, %s left",
-                            share * 100, left);
+    if (share > 0) FormatDuration(elapsed * (1 - share) / share, false, left, sizeof left);
+    length = std::snprintf(line, sizeof line, "%.0f%%, %s left, ", share * 100, left);
   }
+  std::snprintf(line + length, sizeof line - length, "%llu files, %s, %s/s",
+                static_cast<unsigned long long>(counts.files), bytes, rate);
   std::size_t width = static_cast<std::size_t>(columns) - 1;
   if (width > sizeof line - 1) width = sizeof line - 1;
   if (std::strlen(line) > width) line[width] = '\0';
@@ -136,7 +138,7 @@ void PrintRunSummary(Progress* progress) {
   char bytes[32];
   char time[32];
   FormatBytes(static_cast<double>(counts.bytes), bytes, sizeof bytes);
-  FormatDuration(SecondsSince(progress->start, Clock::now()), time, sizeof time);
+  FormatDuration(SecondsSince(progress->start, Clock::now()), true, time, sizeof time);
   char line[256];
   const auto files = static_cast<unsigned long long>(counts.files);
   if (progress->testing) {

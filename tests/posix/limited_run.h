@@ -20,6 +20,7 @@ struct ChildSetup {
   rlim_t limit = 0;
   unsigned closed = 0;            // bit n set: descriptor n closed
   const char* output = nullptr;   // standard output to this file, not collected
+  const char* errors = nullptr;   // standard error to this file
   long kill_at_list_offset = -1;  // killed by its first pwrite at or past it
   long fail_reads_at = -1;        // every pread at or past it fails (EIO)
   unsigned watchdog = WatchdogSeconds;  // a run that blocks is killed then
