@@ -76,6 +76,7 @@ namespace {
   const int input = open("/dev/null", O_RDONLY);
   if (setup.output != nullptr) output = open(setup.output, O_WRONLY);
   if (input < 0 || output < 0 || dup2(input, 0) < 0 || dup2(output, 1) < 0) _exit(126);
+  if (setup.errors != nullptr && dup2(open(setup.errors, O_WRONLY | O_APPEND), 2) < 0) _exit(126);
   // The program gets descriptors 0 to 2 and nothing else (ctest may leave
   // some open), so that a limit on descriptors counts only its own.
   for (int fd = 3; fd < 1024; ++fd) close(fd);
@@ -145,4 +146,19 @@ void DropCachedPages(const std::string& path) {
   fdatasync(fd);
   posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
   close(fd);
+}
+
+ScopedVariable::ScopedVariable(const char* name, const std::string& value) : name_(name) {
+  const char* old = getenv(name);
+  had_ = old != nullptr;
+  if (had_) old_ = old;
+  setenv(name, value.c_str(), 1);
+}
+
+ScopedVariable::~ScopedVariable() {
+  if (had_) {
+    setenv(name_, old_.c_str(), 1);
+  } else {
+    unsetenv(name_);
+  }
 }

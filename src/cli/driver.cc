@@ -9,6 +9,7 @@
 #include "listing/walker.h"
 #include "platform/console.h"
 #include "platform/file64.h"
+#include "platform/process.h"
 #include "platform/storage.h"
 #include "verify/verifier.h"
 
@@ -38,7 +39,7 @@ bool SeekAppendPosition(HANDLE list_file) {
 // them, and counts as a failed write.
 bool WriteSection(RunMode mode, HANDLE list_file, const char* root_path,
                   bool needs_line_end, char* path, const HashPlan& plan,
-                  bool* no_handle) {
+                  bool* no_handle, RunCounts* counts) {
   // Create's position is the start of the file.
   if (mode == ModeCreate && !SetEndOfFile(list_file)) return false;
   if (needs_line_end && !WriteListText(list_file, "\r\n", 2)) return false;
@@ -48,10 +49,35 @@ bool WriteSection(RunMode mode, HANDLE list_file, const char* root_path,
   // The tree's own storage decides how its files are read.
   HashPlan tree_plan = plan;
   tree_plan.storage = FindStorage(".");
-  return WalkDirectory(path, list_file, tree_plan, no_handle);
+  return WalkDirectory(path, list_file, tree_plan, no_handle, counts);
 }
 
 }  // namespace
+
+bool IsHelpArgument(const char* argument) {
+  return std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0 ||
+         IsPlatformHelpSwitch(argument);
+}
+
+bool IsVersionArgument(const char* argument) {
+  return std::strcmp(argument, "--version") == 0 || std::strcmp(argument, "-V") == 0;
+}
+
+bool CanEnterDirectory(const char* directory) {
+  if (directory == nullptr) return false;
+  char saved[MAX_PATH];
+  const DWORD length = GetCurrentDirectoryA(MAX_PATH, saved);
+  if (length == 0 || length >= MAX_PATH) {
+    // The way back could not be kept: the type alone must do.
+    const DWORD attributes = GetFileAttributesA(directory);
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  }
+  // Entering is the one test of every reason it may fail (missing, no
+  // directory, no search permission).
+  if (!SetCurrentDirectoryA(directory)) return false;
+  return SetCurrentDirectoryA(saved) != 0;
+}
 
 RunMode ModeFromCommand(const char* command) {
   if (command[0] == '\0' || command[1] != '\0') return ModeNone;
@@ -75,9 +101,8 @@ HANDLE OpenListFile(const char* file_name, RunMode mode) {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-bool RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
-                const HashPlan& plan, bool* no_handle) {
-  *no_handle = false;
+ListingResult RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
+                         const HashPlan& plan, Progress* progress) {
   const bool needs_line_end = mode == ModeAppend && SeekAppendPosition(list_file);
   char saved_directory[MAX_PATH];
   const DWORD saved_length = GetCurrentDirectoryA(MAX_PATH, saved_directory);
@@ -92,26 +117,37 @@ bool RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
     if (length > 0 && length < PathBufferSize) root_path = path;
   }
 
-  bool ok = true;
+  ListingResult result = ListingWritten;
   if (start_dir == nullptr || !SetCurrentDirectoryA(start_dir)) {
     ConsolePrint("invalid directory: %s\n", start_dir != nullptr ? start_dir : "(null)");
+    result = ListingNoDirectory;
   } else {
-    ok = WriteSection(mode, list_file, root_path, needs_line_end, path, plan, no_handle);
+    bool no_handle = false;
+    if (!WriteSection(mode, list_file, root_path, needs_line_end, path, plan, &no_handle,
+                      ProgressCounts(progress))) {
+      result = no_handle ? ListingNoHandle : ListingWriteFailed;
+    }
   }
+  EndProgress(progress);
   if (saved) SetCurrentDirectoryA(saved_directory);
-  return ok;
+  return result;
 }
 
-bool RunTest(HANDLE list_file, const HashPlan& plan) {
+int RunTest(HANDLE list_file, const HashPlan& plan, Progress* progress) {
   ListReader reader;
   InitListReader(&reader, list_file, ListReadBufferSize);
+  RunCounts* counts = ProgressCounts(progress);
+  // The size is asked only when a status line may show the share read.
+  if (counts != nullptr) FollowListReading(progress, &reader, QueryFileSize(list_file));
   char failure_list[FailureListSize];
-  bool no_handle = false;
   // The listed files lie below the current directory.
   HashPlan tree_plan = plan;
   tree_plan.storage = FindStorage(".");
-  const int whole =
-      VerifyList(&reader, failure_list, FailureListSize, tree_plan, &no_handle);
+  bool no_handle = false;
+  const int whole = VerifyList(&reader, failure_list, FailureListSize, tree_plan,
+                               &no_handle, counts);
+  EndProgress(progress);
+  FollowListReading(progress, nullptr, 0);
   // A report that is lost would read as a clean pass.
   bool printed = true;
   if (failure_list[0] != '\0') {
@@ -123,15 +159,20 @@ bool RunTest(HANDLE list_file, const HashPlan& plan) {
   }
   if (reader.failed) ConsolePrint("cannot read file\n");
   if (no_handle) ConsolePrint("too many open files\n");
-  return !reader.failed && !no_handle && printed;
+  if (reader.failed || no_handle || !printed) return ExitTrouble;
+  return failure_list[0] != '\0' || !whole ? ExitFilesFailed : ExitClean;
 }
 
-void PrintUsage() {
+void PrintUsageText() {
   ConsolePrint("Syntax:\n");
   ConsolePrint("    Dorvane <command> FileName StartDir\n\n");
   ConsolePrint("command:\n");
   ConsolePrint("    c - create\n");
   ConsolePrint("    a - append\n");
   ConsolePrint("    t - test\n\n");
+}
+
+void PrintUsage() {
+  PrintUsageText();
   WaitForKey();
 }

@@ -2,6 +2,7 @@
 #ifndef DORVANE_CLI_DRIVER_H_
 #define DORVANE_CLI_DRIVER_H_
 
+#include "cli/progress.h"
 #include "digest/hash_queue.h"
 #include "platform/win32.h"
 
@@ -10,30 +11,55 @@ enum RunMode { ModeNone = 0, ModeCreate = 1, ModeAppend = 2, ModeTest = 3 };
 // "c", "a" or "t" in either case, the whole argument; ModeNone otherwise.
 RunMode ModeFromCommand(const char* command);
 
+// Exit statuses: 1 for usage, open, read and write failures, as always; 2
+// for a test that found failing files, so that a script can tell.
+constexpr int ExitClean = 0;
+constexpr int ExitTrouble = 1;
+constexpr int ExitFilesFailed = 2;
+
+// "--help", "-h" and the platform's own help switch; "--version", "-V".
+bool IsHelpArgument(const char* argument);
+bool IsVersionArgument(const char* argument);
+
+// Whether directory names a directory that can be made current; the
+// current directory is left as it was.
+bool CanEnterDirectory(const char* directory);
+
 // Opens the list file without sharing: test reads an existing file, create
 // and append open or create it for writing. INVALID_HANDLE_VALUE on failure.
 HANDLE OpenListFile(const char* file_name, RunMode mode);
 
+enum ListingResult { ListingWritten, ListingNoDirectory, ListingWriteFailed, ListingNoHandle };
+
 // Create and append: writes one section (ROOT line and the walk of
 // start_dir, which may be null) to the open list file and restores the
 // current directory; prints "invalid directory: ..." when start_dir cannot
-// be made current, leaving the list untouched. Create empties the list once
-// start_dir is current, before the ROOT line. The files are hashed as plan
-// says. Returns true, or false when a write to the list file failed (the
-// walk stops at the first failed write) or when handles ran out for good
-// (*no_handle set; the walk stops there too); the current directory is
-// restored all the same.
-[[nodiscard]] bool RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
-                              const HashPlan& plan, bool* no_handle);
+// be made current, leaving the list untouched (ListingNoDirectory). Create
+// empties the list once start_dir is current, before the ROOT line. The
+// files are hashed as plan says, on the storage the start directory lies
+// on; progress, when given, shows the walk and is erased at its end.
+// ListingWriteFailed when a write to the list file failed (the walk stops
+// at the first failed write), ListingNoHandle when handles ran out for
+// good (the walk stops there too); the current directory is restored all
+// the same.
+[[nodiscard]] ListingResult RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
+                                       const HashPlan& plan, Progress* progress = nullptr);
 
 // The test command: verifies the open list, hashing as plan says, and
 // prints "errors:" with the failing paths, then "cannot read file" if the
 // list could not be read to its end, or "too many open files" if a file
 // could not be opened for lack of handles (the check stops there). A listed
-// name that is no regular file fails without being opened. Returns true, or
-// false after such a read error, lack of handles, or when a line of the
-// report could not be written.
-[[nodiscard]] bool RunTest(HANDLE list_file, const HashPlan& plan);
+// name that is no regular file, or that leads out of the current
+// directory, fails without being opened. progress, when given, shows the
+// test and is erased before the report. Returns ExitTrouble after such a
+// read error, lack of handles, or when a line of the report could not be
+// written, ExitFilesFailed when a file failed (a report cut at its size
+// has), ExitClean otherwise.
+[[nodiscard]] int RunTest(HANDLE list_file, const HashPlan& plan,
+                          Progress* progress = nullptr);
+
+// Prints the usage text.
+void PrintUsageText();
 
 // Prints the usage text and waits for a key.
 void PrintUsage();

@@ -4,17 +4,49 @@
 #include "platform/process.h"
 #include "platform/win32.h"
 
+namespace {
+
+// Asked for by name, help and the version go to standard output alone,
+// without the banner or the key wait, for people and scripts alike.
+int PrintHelp() {
+  PrintUsageText();
+  ConsolePrint("%s\n", ManualLocation());
+  return ExitClean;
+}
+
+int PrintVersion() {
+  const HashPlan plan = ChooseHashPlan();
+  ConsolePrint("dorvane %s\n", DORVANE_VERSION);
+  ConsolePrint("MD5 kernel %s, %u thread%s\n", plan.kernel->name, plan.threads,
+               plan.threads == 1 ? "" : "s");
+  return ExitClean;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   PrepareProcess();
+  if (argc >= 2 && IsHelpArgument(argv[1])) return PrintHelp();
+  if (argc >= 2 && IsVersionArgument(argv[1])) return PrintVersion();
   ConsolePrint("Dorvane developers 2026 MD5 checksum generator\n\n");
   if (argc < 3) {
     PrintUsage();
-    return 1;
+    return ExitTrouble;
   }
   const RunMode mode = ModeFromCommand(argv[1]);
   if (mode == ModeNone) {
     PrintUsage();
-    return 1;
+    return ExitTrouble;
+  }
+  // A start directory that cannot be entered ends the run before the list
+  // is opened, so that no empty list is left behind.
+  const char* start_dir = argc > 3 ? argv[3] : nullptr;
+  if (mode != ModeTest && !CanEnterDirectory(start_dir)) {
+    ConsolePrint("invalid directory: %s\n", start_dir != nullptr ? start_dir : "(null)");
+    ConsolePrint("press any key to continue...");
+    WaitForKey();
+    ConsolePrint("\n");
+    return ExitTrouble;
   }
   // One kernel and thread count for the whole run, chosen from what the
   // processor and the process's limits offer.
@@ -23,26 +55,29 @@ int main(int argc, char** argv) {
   if (list_file == INVALID_HANDLE_VALUE) {
     ConsolePrint("cannot %s file\n", mode == ModeTest ? "open" : "create");
     WaitForKey();
-    return 1;
+    return ExitTrouble;
   }
+  Progress progress;
+  StartProgress(&progress, mode == ModeTest);
   // A list that cannot be read to its end, or a report that cannot be
   // written whole, is no clean pass, and a list that could not be written
   // whole is no list.
-  int exit_code = 0;
+  int exit_code = ExitClean;
   if (mode == ModeTest) {
-    if (!RunTest(list_file, plan)) exit_code = 1;
+    exit_code = RunTest(list_file, plan, &progress);
     CloseHandle(list_file);
+    PrintRunSummary(&progress);
   } else {
-    bool no_handle = false;
-    bool ok = RunListing(mode, list_file, argc > 3 ? argv[3] : nullptr, plan,
-                         &no_handle);
+    const ListingResult result = RunListing(mode, list_file, start_dir, plan, &progress);
     // Closing may report a write that the system had held back.
-    if (!CloseHandle(list_file)) ok = false;
-    if (!ok) {
-      // A list that misses what could not be opened is no list either.
-      ConsolePrint(no_handle ? "too many open files\n" : "cannot write file\n");
-      exit_code = 1;
+    const bool closed = CloseHandle(list_file);
+    if (result == ListingWriteFailed || (result == ListingWritten && !closed)) {
+      ConsolePrint("cannot write file\n");
     }
+    // A list that misses what could not be opened is no list either.
+    if (result == ListingNoHandle) ConsolePrint("too many open files\n");
+    if (result != ListingWritten || !closed) exit_code = ExitTrouble;
+    if (result != ListingNoDirectory) PrintRunSummary(&progress);
   }
   ConsolePrint("press any key to continue...");
   WaitForKey();

@@ -7,10 +7,12 @@
 #include <cstring>
 
 #include "listing/list_format.h"
+#include "listing/run_counts.h"
 
 struct WalkQueue {
   HANDLE list_file;
   HashQueue* hashing;
+  RunCounts* counts;  // may be null
   bool no_handle;  // a file or directory could not be opened for lack of handles
   int batch_used;
   char batch[ListWriteBatchSize];
@@ -126,14 +128,21 @@ bool WriteOldestLine(WalkQueue* queue) {
   HashResult result;
   TakeHashResult(queue->hashing, &result);
   char text[LineBufferSize];
-  if (result.note->line_only) return AddLine(queue, text, BuildDirLine(result.path, text));
+  if (result.note->line_only) {
+    CountDirectory(queue->counts, result.path);
+    return AddLine(queue, text, BuildDirLine(result.path, text));
+  }
   if (result.no_handle) {
     queue->no_handle = true;
     return false;
   }
   // A file whose size changed since it was listed is left out: the line
   // would give the size of one content and the digest of another.
-  if (!result.ok || result.hashed_size != result.note->size) return true;
+  if (!result.ok || result.hashed_size != result.note->size) {
+    CountLeftOut(queue->counts);
+    return true;
+  }
+  CountFile(queue->counts, result.note->size);
   return AddLine(queue, text,
                  BuildFileLine(result.hex, result.note->size,
                                result.path + result.note->name_offset, text));
@@ -154,17 +163,25 @@ bool WalkTree(char* path, WalkQueue* queue) {
   if (!QueueDirLine(queue, path)) return false;
   WIN32_FIND_DATAA entry;
   HANDLE find = StartListingBesideHashing(queue, path, &entry);
-  if (find == INVALID_HANDLE_VALUE) return !queue->no_handle;
+  if (find == INVALID_HANDLE_VALUE) {
+    if (queue->no_handle) return false;
+    CountLeftOut(queue->counts);
+    return true;
+  }
   const std::size_t length = std::strlen(path);
   NameList subdirectories = {nullptr, 0, 0};
   bool ok = true;
   do {
     if (!IsDirectory(entry)) {
       ok = QueueFileEntry(queue, path, entry);
-    } else if (!IsDotEntry(entry.cFileName) && !HasControlByte(entry.cFileName) &&
+    } else if (IsDotEntry(entry.cFileName)) {
+      continue;
+    } else if (!HasControlByte(entry.cFileName) &&
                // The subdirectory's path with its closing backslash must fit.
                length + std::strlen(entry.cFileName) + 1 <= PathBufferSize - 1) {
       ok = AddName(&subdirectories, entry.cFileName);
+    } else {
+      CountLeftOut(queue->counts);
     }
   } while (ok && FindNextFileA(find, &entry));
   EndListing(queue, find);
@@ -187,7 +204,7 @@ bool WalkSubdirectories(char* path, const NameList& names, WalkQueue* queue) {
 
 }  // namespace
 
-WalkQueue* StartWalkQueue(HANDLE list_file, const HashPlan& plan) {
+WalkQueue* StartWalkQueue(HANDLE list_file, const HashPlan& plan, RunCounts* counts) {
   auto* queue = static_cast<WalkQueue*>(LocalAlloc(LMEM_FIXED, sizeof(WalkQueue)));
   if (queue == nullptr) return nullptr;
   queue->hashing = StartHashQueue(plan);
@@ -196,6 +213,7 @@ WalkQueue* StartWalkQueue(HANDLE list_file, const HashPlan& plan) {
     return nullptr;
   }
   queue->list_file = list_file;
+  queue->counts = counts;
   queue->no_handle = false;
   queue->batch_used = 0;
   return queue;
@@ -218,7 +236,10 @@ bool QueueDirLine(WalkQueue* queue, const char* path) {
 
 bool QueueFileEntry(WalkQueue* queue, const char* directory,
                     const WIN32_FIND_DATAA& entry) {
-  if (HasControlByte(entry.cFileName) || IsDevice(entry)) return true;
+  if (HasControlByte(entry.cFileName) || IsDevice(entry)) {
+    CountLeftOut(queue->counts);
+    return true;
+  }
   const std::size_t directory_length = std::strlen(directory);
   const bool has_separator =
       directory_length > 0 && directory[directory_length - 1] == '\\';
@@ -226,7 +247,10 @@ bool QueueFileEntry(WalkQueue* queue, const char* directory,
   const std::size_t path_length =
       directory_length + (has_separator ? 0 : 1) + name_length;
   // A path the walk's buffer could not hold is left out.
-  if (path_length > PathBufferSize - 1) return true;
+  if (path_length > PathBufferSize - 1) {
+    CountLeftOut(queue->counts);
+    return true;
+  }
   if (!MakeRoom(queue)) return false;
 
   char path[PathBufferSize];
@@ -265,8 +289,8 @@ bool WriteQueuedLines(WalkQueue* queue) {
 }
 
 bool WalkDirectory(char* path, HANDLE list_file, const HashPlan& plan,
-                   bool* no_handle) {
-  WalkQueue* queue = StartWalkQueue(list_file, plan);
+                   bool* no_handle, RunCounts* counts) {
+  WalkQueue* queue = StartWalkQueue(list_file, plan, counts);
   if (queue == nullptr) return false;
   const bool ok = WalkTree(path, queue) && WriteQueuedLines(queue);
   if (no_handle != nullptr) *no_handle = queue->no_handle;

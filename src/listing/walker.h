@@ -3,6 +3,7 @@
 #define DORVANE_LISTING_WALKER_H_
 
 #include "digest/hash_queue.h"
+#include "listing/run_counts.h"
 #include "platform/win32.h"
 
 // Writes the DIR line of the directory in path (relative to the current
@@ -17,7 +18,8 @@
 // keeps its DIR line and nothing below it. The files are hashed as plan
 // says, several at once, while the walk goes on ahead of the lines written;
 // the lines come out in the order of a walk that hashed each file in its
-// turn, and are written in batches of whole lines.
+// turn, and are written in batches of whole lines. Lines written and
+// entries left out go to counts, when given.
 //
 // Each directory is listed in one pass, its files queued and the names of
 // its subdirectories kept until they are walked, so the walk holds one
@@ -27,7 +29,7 @@
 // there), the walk's memory cannot be had, or handles ran out for good
 // (*no_handle is set then).
 [[nodiscard]] bool WalkDirectory(char* path, HANDLE list_file, const HashPlan& plan,
-                                 bool* no_handle = nullptr);
+                                 bool* no_handle = nullptr, RunCounts* counts = nullptr);
 
 // The lines of a walk waiting for their turn, and the files of those lines
 // being hashed: a line is written once every line before it is, and a FILE
@@ -38,7 +40,8 @@ struct WalkQueue;
 constexpr int ListWriteBatchSize = 64 * 1024;
 
 // A queue for lines to list_file; nullptr when its memory cannot be had.
-WalkQueue* StartWalkQueue(HANDLE list_file, const HashPlan& plan);
+WalkQueue* StartWalkQueue(HANDLE list_file, const HashPlan& plan,
+                          RunCounts* counts = nullptr);
 // Closes the files still being hashed and frees the queue; lines not yet
 // written are dropped.
 void EndWalkQueue(WalkQueue* queue);

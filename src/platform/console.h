@@ -19,4 +19,14 @@ bool ConsolePrint(const char* format, ...)
 // it is not in the foreground, as a background job.
 void WaitForKey();
 
+// The width in columns of the terminal (a console on Windows) that standard
+// error writes to, when it is one and (POSIX) the program runs in its
+// foreground; 0 otherwise, and then no status line is shown.
+int StatusLineColumns();
+
+// Replaces the status line on standard error with text, which must be
+// shorter than StatusLineColumns(); an empty text erases it. With stays the
+// line is ended and stays on the screen.
+void WriteStatusLine(const char* text, bool stays);
+
 #endif  // DORVANE_PLATFORM_CONSOLE_H_

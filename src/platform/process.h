@@ -16,4 +16,11 @@ void PrepareProcess();
 // At least 1.
 unsigned CountUsableProcessors();
 
+// Whether argument asks for help the platform's own way, besides "--help"
+// and "-h": "/?" on Windows, nothing else on POSIX.
+bool IsPlatformHelpSwitch(const char* argument);
+
+// Where the manual is, as the help text's closing sentence.
+const char* ManualLocation();
+
 #endif  // DORVANE_PLATFORM_PROCESS_H_

@@ -6,6 +6,7 @@
 
 #include "digest/hash_lanes.h"
 #include "listing/list_format.h"
+#include "listing/run_counts.h"
 #include "platform/file64.h"
 
 namespace {
@@ -18,6 +19,7 @@ constexpr unsigned NoLine = UINT_MAX;
 // The files read from the list and not judged yet, and the failure list.
 struct Checks {
   HashQueue* hashing;
+  RunCounts* counts;  // may be null
   char* end;         // where the next failing path goes
   std::size_t room;  // bytes of the failure list still free
   bool no_handle;    // a file could not be opened for lack of handles
@@ -66,11 +68,15 @@ bool StoreFailure(const char* path, Checks* checks) {
 bool JudgeOldest(Checks* checks) {
   HashResult result;
   TakeHashResult(checks->hashing, &result);
-  if (result.ok && EqualsIgnoringCase(result.note->digest, result.hex)) return true;
+  if (result.ok && EqualsIgnoringCase(result.note->digest, result.hex)) {
+    CountFile(checks->counts, result.hashed_size);
+    return true;
+  }
   if (result.no_handle) {
     checks->no_handle = true;
     return false;
   }
+  CountFailure(checks->counts);
   return StoreFailure(result.path, checks);
 }
 
@@ -91,6 +97,7 @@ bool ReadList(ListReader* reader, Checks* checks, unsigned* failed_line) {
     } else if (EqualsIgnoringCase(tag, DirTag)) {
       ReadField(reader, prefix, LineBufferSize);
       Unquote(prefix);
+      CountDirectory(checks->counts, prefix);
     } else if (EqualsIgnoringCase(tag, FileTag)) {
       if (HashQueueFull(checks->hashing) && !JudgeOldest(checks)) return false;
       HashNote note = {};
@@ -126,10 +133,10 @@ bool IsPathInside(const char* path) {
 }
 
 int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
-               const HashPlan& plan, bool* no_handle) {
+               const HashPlan& plan, bool* no_handle, RunCounts* counts) {
   failure_list[0] = '\0';
   if (no_handle != nullptr) *no_handle = false;
-  Checks checks = {StartHashQueue(plan), failure_list, capacity, false};
+  Checks checks = {StartHashQueue(plan), counts, failure_list, capacity, false};
   if (checks.hashing == nullptr) {
     reader->failed = true;
     return 1;

@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "digest/hash_queue.h"
+#include "listing/run_counts.h"
 #include "verify/field_reader.h"
 
 constexpr std::size_t FailureListSize = 10240;
@@ -25,9 +26,10 @@ constexpr std::size_t FailureListSize = 10240;
 // reader->failed is set. A file that could not be opened for lack of
 // handles, after waiting while the run held others (see hash_queue.h),
 // stops the check there: *no_handle is set and the failure list holds the
-// failures before it.
+// failures before it. Files judged go to counts, when given.
 int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
-               const HashPlan& plan, bool* no_handle = nullptr);
+               const HashPlan& plan, bool* no_handle = nullptr,
+               RunCounts* counts = nullptr);
 
 // Whether a listed path (DIR path and name, in the list's form) stays below
 // the current directory: it has no ".." component, does not begin with '\'

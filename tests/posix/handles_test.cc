@@ -15,19 +15,6 @@
 
 namespace {
 
-// Sets a variable of the environment the program inherits, for the life
-// of the object.
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const std::string& value) : name_(name) {
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedVariable() { unsetenv(name_); }
-
- private:
-  const char* name_;
-};
-
 // levels directories nested below tree ("tree/d/d/..."), each with files
 // files, the deepest with bottom_files.
 void MakeDeepTree(int levels, int files, int bottom_files) {

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "digest/hash_queue.h"
+#include "posix/limited_run.h"
 #include "test_util.h"
 
 namespace {
@@ -42,30 +43,6 @@ void MakeEdgeTree() {
                   PatternBytes(50 + i % 300));
   }
 }
-
-// Sets an environment variable for as long as it lives, then puts back
-// what was there.
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const std::string& value) : name_(name) {
-    const char* old = getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedVariable() {
-    if (had_) {
-      setenv(name_, old_.c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  bool had_;
-  std::string old_;
-};
 
 struct Setting {
   const Md5LaneKernel* kernel;

@@ -13,6 +13,22 @@
 
 constexpr unsigned WatchdogSeconds = 120;
 
+// Sets a variable of the environment the program inherits, for the life
+// of the object, then puts back what was there (a CI stage may have set
+// it for the whole suite).
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const std::string& value);
+  ~ScopedVariable();
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  const char* name_;
+  bool had_;
+  std::string old_;
+};
+
 // How the child is set up before it runs the program. SIGXFSZ is left at
 // its default, as a shell leaves it: the program must ignore it itself.
 struct ChildSetup {
@@ -20,6 +36,7 @@ struct ChildSetup {
   rlim_t limit = 0;
   unsigned closed = 0;            // bit n set: descriptor n closed
   const char* output = nullptr;   // standard output to this file, not collected
+  const char* errors = nullptr;   // standard error to this file
   long kill_at_list_offset = -1;  // killed by its first pwrite at or past it
   long fail_reads_at = -1;        // every pread at or past it fails (EIO)
   unsigned watchdog = WatchdogSeconds;  // a run that blocks is killed then

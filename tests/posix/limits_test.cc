@@ -74,9 +74,9 @@ TEST(Limits, AWriteThatFailsAtTheFileSizeLimitStopsTheRunWithExitOne) {
 // system at the first list write at or past an offset (as deterministic as
 // a kill -9 can be made): it must leave the lines written before it and
 // nothing of the old list. A closed standard output is the number the list
-// would get, and the message about the start directory comes while the
-// list is open. A report that cannot be written must not pass for a clean
-// test.
+// would get. A report that cannot be written must not pass for a clean
+// test, nor a report with failures or cut at its size, nor a list that
+// cannot be read.
 TEST(Limits, KilledRunsAndClosedOrFullStandardOutputLoseNothing) {
   ScopedTempDir temp;
   // More lines than one batch of list writes holds.
@@ -90,6 +90,10 @@ TEST(Limits, KilledRunsAndClosedOrFullStandardOutputLoseNothing) {
   const std::string dir = "DIR:  \".\\tree\\\"\r\nFILE: ";
   const std::string clean = dir + Abc + "  3  \"0.txt\"\r\n";
   const std::string failing = dir + std::string(32, '0') + "  3  \"0.txt\"\r\n";
+  // Lines the reader skips, past the offset where reads fail.
+  const std::string unreadable = clean + std::string(140000, 'x');
+  std::string overflowing = dir;
+  for (int i = 0; i < 1000; ++i) overflowing += Abc + "  3  \"gone" + std::to_string(i) + "\"\r\nFILE: ";
   const struct {
     const char* name;
     ChildSetup setup;
@@ -104,10 +108,14 @@ TEST(Limits, KilledRunsAndClosedOrFullStandardOutputLoseNothing) {
       {"create killed in the walk", {.kill_at_list_offset = static_cast<long>(root_end + 1)},
        {"c", "list.lst", "tree"}, whole + whole,
        whole.substr(0, whole.rfind("\r\n", first_batch_end - 2) + 2), -1},
-      {"create, invalid directory, output closed", {.closed = 2}, {"c", "list.lst", "missing"}, kept, kept, 0},
-      {"append, invalid directory, output closed", {.closed = 2}, {"a", "list.lst", "missing"}, kept, kept, 0},
+      {"create, invalid directory, output closed", {.closed = 2}, {"c", "list.lst", "missing"}, kept, kept, 1},
+      {"append, invalid directory, output closed", {.closed = 2}, {"a", "list.lst", "missing"}, kept, kept, 1},
       {"test with failures, output full", {.output = "/dev/full"}, {"t", "list.lst"}, failing, failing, 1},
       {"clean test, output full", {.output = "/dev/full"}, {"t", "list.lst"}, clean, clean, 0},
+      {"clean test", {}, {"t", "list.lst"}, clean, clean, 0},
+      {"test with a failure", {}, {"t", "list.lst"}, failing, failing, 2},
+      {"test with a cut report", {}, {"t", "list.lst"}, overflowing, overflowing, 2},
+      {"test, list unreadable", {.fail_reads_at = 131072}, {"t", "list.lst"}, unreadable, unreadable, 1},
   };
   for (const auto& row : rows) {
     WriteTextFile("list.lst", row.old_list);
@@ -167,7 +175,7 @@ TEST(Limits, OneHandleBeyondWhatTheRunNeedsItselfIsEnough) {
 // that fails (every read from 128 KiB on, the list's second) must end the
 // report where judging one file at a time would: after the failures found
 // before it with "cannot read file" and exit 1, or, when the report filled
-// up before, with "... and some others..." alone and exit 0, the read error
+// up before, with "... and some others..." alone and exit 2, the read error
 // never reached. The files are small, so that only the list is read that
 // far into a file; their names are long, so that the read error lies
 // within the reading ahead when the report fills up.
@@ -196,7 +204,7 @@ TEST(Limits, AListReadErrorStopsTheTestWhereItStopsOneFileAtATime) {
   // Every file changed: the report fills up long before the read error.
   for (const ListedFile& file : listed) WriteTextFile(file.name, "changed");
   const RunResult all = RunDorvaneWith({"t", "../list.lst"}, failing_reads);
-  EXPECT_EQ(all.exit_code, 0);
+  EXPECT_EQ(all.exit_code, 2);
   EXPECT_NE(all.output.find("... and some others...\r\n" + Prompt), std::string::npos);
   EXPECT_EQ(all.output.find("cannot read file"), std::string::npos);
 }

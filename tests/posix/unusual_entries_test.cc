@@ -156,7 +156,7 @@ TEST(UnusualEntries, AListNamingDevicesFifosAndDirectoriesReportsThemAndEnds) {
   list += "FILE: " + Abc + "  3  \"ok\"\r\n";
   WriteTextFile("list.lst", list);
   const RunResult run = RunDorvaneLimited({"t", "list.lst"}, -1, 0);
-  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.exit_code, 2);
   EXPECT_EQ(run.output, expected + Prompt);
 }
 
@@ -207,7 +207,7 @@ TEST(UnusualEntries, NoNameThatIsNoRegularFileIsOpened) {
   }
   WriteTextFile("test.lst", list);
   EXPECT_EQ(RunDorvaneLimited({"c", "list.lst", "tree"}, -1, 0).exit_code, 0);
-  EXPECT_EQ(RunDorvaneLimited({"t", "test.lst"}, -1, 0).exit_code, 0);
+  EXPECT_EQ(RunDorvaneLimited({"t", "test.lst"}, -1, 0).exit_code, 2);
   char buffer[4096];
   EXPECT_EQ(read(events, buffer, sizeof buffer), -1) << "opened";
   close(events);

@@ -1,10 +1,12 @@
 // POSIX implementation of the console: standard output as a text stream,
-// and the key wait read from the controlling terminal.
+// the key wait read from the controlling terminal, and the status line on
+// standard error.
 // Assumes POSIX.1-2008 with job control (a controlling terminal reached as
 // /dev/tty, process groups, termios); nothing in it is Linux's own.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/console.h"
 
@@ -179,4 +182,38 @@ bool ConsolePrint(const char* format, ...) {
   }
   va_end(again);
   return result;
+}
+
+int StatusLineColumns() {
+  // Not a terminal, not this process's own (a setsid run), or a background
+  // job: a line drawn there would mix into another program's screen.
+  if (tcgetpgrp(STDERR_FILENO) != getpgrp()) return 0;
+  winsize size;
+  // A pseudo-terminal nobody gave a size reports 0 columns.
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
+  return size.ws_col;
+}
+
+void WriteStatusLine(const char* text, bool stays) {
+  // One write, so that the line never shows half drawn: back to the line's
+  // start, the text, the rest of the line cleared.
+  char line[1024];
+  const std::size_t room = sizeof line - 8;
+  std::size_t length = std::strlen(text);
+  if (length > room) length = room;
+  line[0] = '\r';
+  std::memcpy(line + 1, text, length);
+  std::size_t end = 1 + length;
+  std::memcpy(line + end, "\x1b[K", 3);
+  end += 3;
+  if (stays) {
+    std::memcpy(line + end, "\r\n", 2);
+    end += 2;
+  }
+  for (std::size_t done = 0; done < end;) {
+    const ssize_t put = write(STDERR_FILENO, line + done, end - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return;
+    done += static_cast<std::size_t>(put);
+  }
 }

@@ -474,6 +474,17 @@ BOOL SetEndOfFile(HANDLE file) {
   return ftruncate(handle->fd, static_cast<off_t>(handle->position)) == 0;
 }
 
+DWORD GetFileAttributesA(const char* name) {
+  char path[SystemPathSize];
+  struct stat info;
+  if (name == nullptr || !ToSystemPath(name, path, sizeof path) ||
+      stat(path, &info) != 0) {
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  if (S_ISDIR(info.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+  return S_ISREG(info.st_mode) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_DEVICE;
+}
+
 BOOL CloseHandle(HANDLE file) {
   PosixHandle* handle = HandleOf(file);
   if (handle == nullptr) return FALSE;

@@ -64,3 +64,7 @@ unsigned CountUsableProcessors() {
   if (quota > 0 && quota < static_cast<unsigned>(count)) return quota;
   return static_cast<unsigned>(count);
 }
+
+bool IsPlatformHelpSwitch(const char*) { return false; }
+
+const char* ManualLocation() { return "The manual: man dorvane"; }

@@ -35,6 +35,7 @@ typedef std::size_t SIZE_T;
 #define OPEN_ALWAYS 4u
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
 #define FILE_ATTRIBUTE_DEVICE 0x00000040u
+#define INVALID_FILE_ATTRIBUTES (static_cast<DWORD>(0xFFFFFFFF))
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
 #define FILE_BEGIN 0u
 #define FILE_CURRENT 1u
@@ -103,6 +104,11 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distance_high,
 // Cuts the file at the current position.
 BOOL SetEndOfFile(HANDLE file);
 BOOL CloseHandle(HANDLE handle);
+// What path names, links followed: FILE_ATTRIBUTE_DIRECTORY,
+// FILE_ATTRIBUTE_NORMAL for a regular file, FILE_ATTRIBUTE_DEVICE for
+// anything else (FIFO, socket, device); INVALID_FILE_ATTRIBUTES when it
+// cannot be looked up.
+DWORD GetFileAttributesA(const char* path);
 
 // Directory listing. The pattern is a directory followed by "*.*"; every
 // entry is returned, "." and ".." included, unsorted. Only real directories

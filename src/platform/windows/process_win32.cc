@@ -18,3 +18,10 @@ unsigned CountUsableProcessors() {
   for (; process_mask != 0; process_mask &= process_mask - 1) ++count;
   return count > 0 ? count : 1;
 }
+
+bool IsPlatformHelpSwitch(const char* argument) {
+  return argument[0] == '/' && argument[1] == '?' && argument[2] == '\0';
+}
+
+// The ZIP holds the man page as text beside the program.
+const char* ManualLocation() { return "The manual: dorvane.txt beside dorvane.exe"; }

@@ -1,0 +1,152 @@
+// Progress and summary lines on standard error. They are drawn from the
+// thread that counts, between the lines it writes, so they need no lock.
+#include "cli/progress.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/console.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto FirstDrawAfter = std::chrono::seconds(1);
+constexpr auto RedrawEvery = std::chrono::milliseconds(100);
+
+double SecondsSince(Clock::time_point start, Clock::time_point now) {
+  return std::chrono::duration<double>(now - start).count();
+}
+
+// "950 B", "12.3 kB", "4.5 GB": decimal units, as disks are sold.
+void FormatBytes(double bytes, char* out, std::size_t size) {
+  static const char* const units[] = {"B", "kB", "MB", "GB", "TB", "PB"};
+  int unit = 0;
+  while (bytes >= 1000 && unit < 5) {
+    bytes /= 1000;
+    ++unit;
+  }
+  std::snprintf(out, size, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, units[unit]);
+}
+
+// "4.2 s" ("4 s" when not precise) below a minute, then "12:05" and
+// "3:02:45".
+void FormatDuration(double seconds, bool precise, char* out, std::size_t size) {
+  if (seconds < 60) {
+    std::snprintf(out, size, precise ? "%.1f s" : "%.0f s", seconds);
+    return;
+  }
+  const auto whole = static_cast<unsigned long long>(seconds);
+  if (whole < 3600) {
+    std::snprintf(out, size, "%llu:%02llu", whole / 60, whole % 60);
+  } else {
+    std::snprintf(out, size, "%llu:%02llu:%02llu", whole / 3600, whole / 60 % 60, whole % 60);
+  }
+}
+
+// Appends as much of the directory as fits in width after the text: its
+// end, which names where the run is, behind "..." when cut.
+void AppendDirectory(char* line, std::size_t width, const char* directory) {
+  const std::size_t used = std::strlen(line);
+  const std::size_t length = std::strlen(directory);
+  if (length == 0 || used + 2 + 4 > width) return;
+  const std::size_t room = width - used - 2;
+  std::strcat(line, "  ");
+  if (length <= room) {
+    std::strcat(line, directory);
+    return;
+  }
+  const char* tail = directory + length - (room - 3);
+  // Not inside a UTF-8 character.
+  while ((static_cast<unsigned char>(*tail) & 0xC0) == 0x80) ++tail;
+  std::strcat(line, "...");
+  std::strcat(line, tail);
+}
+
+void Draw(Progress* progress, Clock::time_point now) {
+  const int columns = StatusLineColumns();
+  if (columns < 2) return;
+  const RunCounts& counts = progress->counts;
+  const double elapsed = SecondsSince(progress->start, now);
+  char bytes[32];
+  char rate[32];
+  FormatBytes(static_cast<double>(counts.bytes), bytes, sizeof bytes);
+  FormatBytes(elapsed > 0 ? static_cast<double>(counts.bytes) / elapsed : 0, rate, sizeof rate);
+  // What a narrow terminal cuts off comes last.
+  char line[1024];
+  int length = 0;
+  if (progress->reader != nullptr && progress->list_size > 0) {
+    const double share =
+        static_cast<double>(progress->reader->position) / static_cast<double>(progress->list_size);
+    char left[32] = "?";
+    if (share > 0) FormatDuration(elapsed * (1 - share) / share, false, left, sizeof left);
+    length = std::snprintf(line, sizeof line, "%.0f%%, %s left, ", share * 100, left);
+  }
+  std::snprintf(line + length, sizeof line - length, "%llu files, %s, %s/s",
+                static_cast<unsigned long long>(counts.files), bytes, rate);
+  std::size_t width = static_cast<std::size_t>(columns) - 1;
+  if (width > sizeof line - 1) width = sizeof line - 1;
+  if (std::strlen(line) > width) line[width] = '\0';
+  AppendDirectory(line, width, counts.directory);
+  WriteStatusLine(line, false);
+  progress->shown = true;
+}
+
+void OnFile(void* watcher) {
+  auto* progress = static_cast<Progress*>(watcher);
+  const Clock::time_point now = Clock::now();
+  if (now < progress->next_draw) return;
+  progress->next_draw = now + RedrawEvery;
+  Draw(progress, now);
+}
+
+}  // namespace
+
+void StartProgress(Progress* progress, bool testing) {
+  ClearRunCounts(&progress->counts);
+  progress->counts.on_file = OnFile;
+  progress->counts.watcher = progress;
+  progress->watched = StatusLineColumns() > 0;
+  progress->shown = false;
+  progress->testing = testing;
+  progress->start = Clock::now();
+  progress->next_draw = progress->start + FirstDrawAfter;
+  progress->reader = nullptr;
+  progress->list_size = 0;
+}
+
+RunCounts* ProgressCounts(Progress* progress) {
+  return progress != nullptr && progress->watched ? &progress->counts : nullptr;
+}
+
+void FollowListReading(Progress* progress, const ListReader* reader, std::uint64_t size) {
+  if (progress == nullptr) return;
+  progress->reader = reader;
+  progress->list_size = size;
+}
+
+void EndProgress(Progress* progress) {
+  if (progress == nullptr || !progress->shown) return;
+  WriteStatusLine("", false);
+  progress->shown = false;
+}
+
+void PrintRunSummary(Progress* progress) {
+  if (progress == nullptr || !progress->watched) return;
+  EndProgress(progress);
+  const RunCounts& counts = progress->counts;
+  char bytes[32];
+  char time[32];
+  FormatBytes(static_cast<double>(counts.bytes), bytes, sizeof bytes);
+  FormatDuration(SecondsSince(progress->start, Clock::now()), true, time, sizeof time);
+  char line[256];
+  const auto files = static_cast<unsigned long long>(counts.files);
+  if (progress->testing) {
+    std::snprintf(line, sizeof line, "checked %llu files, %llu failed, %s in %s", files,
+                  static_cast<unsigned long long>(counts.failed), bytes, time);
+  } else {
+    std::snprintf(line, sizeof line, "listed %llu files, %llu left out, %s in %s", files,
+                  static_cast<unsigned long long>(counts.left_out), bytes, time);
+  }
+  WriteStatusLine(line, true);
+}

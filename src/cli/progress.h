@@ -1,0 +1,45 @@
+// The status line that shows a run's progress on a terminal, and the
+// summary line that stays after it.
+#ifndef DORVANE_CLI_PROGRESS_H_
+#define DORVANE_CLI_PROGRESS_H_
+
+#include <chrono>
+#include <cstdint>
+
+#include "listing/run_counts.h"
+#include "verify/field_reader.h"
+
+struct Progress {
+  RunCounts counts;
+  bool watched;  // standard error is a terminal: the lines are shown
+  bool shown;    // a status line is on the screen
+  bool testing;  // the test command: files checked, the share of the list
+  std::chrono::steady_clock::time_point start;
+  std::chrono::steady_clock::time_point next_draw;
+  const ListReader* reader;  // the list the test reads; may be null
+  std::uint64_t list_size;
+};
+
+// Starts the clock. Nothing is ever shown when standard error is not a
+// terminal; otherwise the status line appears once the run has lasted a
+// second, and is redrawn at most ten times a second, as files are counted.
+void StartProgress(Progress* progress, bool testing);
+
+// The counts for the walk or the test to update: nullptr when nothing is
+// shown, so that an unwatched run counts nothing.
+RunCounts* ProgressCounts(Progress* progress);
+
+// The test reads this list, of size bytes: the status line shows how much
+// of it has been read and the time left.
+void FollowListReading(Progress* progress, const ListReader* reader,
+                       std::uint64_t size);
+
+// Erases the status line, if one is shown; called before anything else is
+// printed, so that the screen holds what it would without it.
+void EndProgress(Progress* progress);
+
+// Prints the line that stays: what was listed or checked, the bytes and the
+// time. Only when standard error is a terminal.
+void PrintRunSummary(Progress* progress);
+
+#endif  // DORVANE_CLI_PROGRESS_H_
