@@ -32,6 +32,8 @@ void FinishLane(HashQueue* queue, HashWorker* worker, int index) {
   result.ok = FinishFeed(&lane.feed, result.hex, &result.hashed_size);
   result.no_handle = false;
   CloseLane(&worker->schedule, index);
+  queue->open_files.fetch_sub(1);
+  queue->releases.fetch_add(1);
   --worker->held;
   ++worker->closed;
   NoteDone(worker, &lane);
@@ -43,11 +45,15 @@ void FinishLane(HashQueue* queue, HashWorker* worker, int index) {
 void OpenLaneFile(HashQueue* queue, HashWorker* worker, int index) {
   WorkerLane& lane = worker->lanes[index];
   const HashJob& job = JobOf(queue, lane.ticket);
+  // Counted before the open, so that a close between a failed open and the
+  // wait is not missed.
+  const unsigned releases = queue->releases.load();
   const DWORD error = OpenFeed(&lane.feed, job.path, job.open_flags);
   if (error == ERROR_SUCCESS) {
     lane.state = LaneState::Hashing;
     lane.read_short = false;
     OpenLane(&worker->schedule, index, &lane.feed.state.context);
+    queue->open_files.fetch_add(1);
     ++worker->held;
     return;
   }
@@ -56,35 +62,39 @@ void OpenLaneFile(HashQueue* queue, HashWorker* worker, int index) {
     return;
   }
   const Clock::time_point now = Clock::now();
-  if (lane.state == LaneState::Opening) lane.waiting_since = now;
+  if (lane.state == LaneState::Opening) {
+    lane.waiting_since = now;
+    lane.last_try = false;
+  }
   lane.state = LaneState::WaitingForHandle;
   lane.wait_error = error;
-  lane.wait_counted = false;
+  lane.releases_seen = releases;
   lane.tried_at = now;
 }
 
 // A waiting open is tried again once the run has closed a handle since it
 // failed; one that waits for a handle also every HandleRetryInterval. It
-// gives up when nothing the run holds can be closed: for lack of handles
-// after HandleWaitLimit, for sharing at once.
+// gives up when nothing the run holds can be closed (and one more try
+// after that failed too): for lack of handles after HandleWaitLimit, for
+// sharing at once.
 void SettleWaitingLane(HashQueue* queue, HashWorker* worker, WorkerLane* lane,
                        Clock::time_point now) {
-  if (!lane->wait_counted) {
-    lane->wait_counted = true;
-    lane->releases_seen = queue->releases;
-  }
-  if (queue->releases != lane->releases_seen) {
+  if (queue->releases.load() != lane->releases_seen) {
     lane->state = LaneState::Opening;
+    lane->last_try = false;
     return;
   }
-  const bool nothing_to_close = queue->open_files == 0;
-  if (lane->wait_error == ERROR_SHARING_VIOLATION) {
-    if (nothing_to_close) FailLane(queue, worker, lane, false);
-    return;
-  }
-  if (nothing_to_close && now - lane->waiting_since >= HandleWaitLimit) {
-    FailLane(queue, worker, lane, true);
-  } else if (now - lane->tried_at >= HandleRetryInterval) {
+  const bool nothing_to_close = queue->open_files.load() == 0;
+  const bool give_up =
+      nothing_to_close && (lane->wait_error == ERROR_SHARING_VIOLATION ||
+                           now - lane->waiting_since >= HandleWaitLimit);
+  if (give_up && lane->last_try) {
+    FailLane(queue, worker, lane, lane->wait_error == ERROR_TOO_MANY_OPEN_FILES);
+  } else if (give_up) {
+    lane->last_try = true;
+    lane->state = LaneState::Opening;
+  } else if (lane->wait_error == ERROR_TOO_MANY_OPEN_FILES &&
+             now - lane->tried_at >= HandleRetryInterval) {
     lane->state = LaneState::Opening;
   }
 }
@@ -192,7 +202,7 @@ HashWorker* NewHashWorker(const Md5LaneKernel* kernel, int index) {
   auto* worker = new (std::nothrow) HashWorker;
   if (worker == nullptr) return nullptr;
   StartLanes(&worker->schedule, kernel);
-  worker->held = worker->held_published = worker->closed = 0;
+  worker->held = worker->closed = 0;
   worker->done_count = 0;
   worker->opens_held = false;
   worker->index = index;
@@ -215,11 +225,7 @@ void SettleWorker(HashQueue* queue, HashWorker* worker) {
     if (worker->done[i] == queue->oldest) queue->results.notify_one();
   }
   worker->done_count = 0;
-  queue->open_files += worker->held;
-  queue->open_files -= worker->held_published;
-  worker->held_published = worker->held;
   if (worker->closed > 0) {
-    queue->releases += worker->closed;
     worker->closed = 0;
     queue->work.notify_all();
   }

@@ -38,8 +38,8 @@ struct WorkerLane {
   LaneState state;
   unsigned ticket;     // the lane's file, while the lane is not free
   DWORD wait_error;    // what the waiting open failed with
-  bool wait_counted;   // releases_seen holds the queue's count at the failure
-  unsigned releases_seen;
+  unsigned releases_seen;  // the run's closes when the open was tried
+  bool last_try;       // tried again with nothing of the run's left to close
   std::chrono::steady_clock::time_point tried_at;
   std::chrono::steady_clock::time_point waiting_since;
   bool read_short;     // the last read met the file's end
@@ -50,8 +50,7 @@ struct WorkerLane {
 struct HashWorker {
   LaneSchedule schedule;
   unsigned held;            // files open now
-  unsigned held_published;  // as the queue last heard
-  unsigned closed;          // files closed since the queue last heard
+  unsigned closed;          // files closed since the last settling
   unsigned done_count;      // tickets finished since the queue last heard
   unsigned done[Md5MaxLanes];
   bool opens_held;          // finish the open files, claim no others

@@ -21,7 +21,7 @@ unsigned ThreadsFromEnvironment() {
   if (text != nullptr) {
     char* end = nullptr;
     const long value = std::strtol(text, &end, 10);
-    if (end != text && *end == '\0' && value >= 1 && value <= MaxHashThreads) {
+    if (end != text && *end == '\0' && value >= 1 && value <= static_cast<long>(MaxHashThreads)) {
       return static_cast<unsigned>(value);
     }
   }
@@ -99,7 +99,8 @@ HashQueue* StartHashQueue(const HashPlan& plan) {
   if (queue == nullptr) return nullptr;
   queue->plan = plan;
   queue->oldest = queue->end = queue->next_claim = 0;
-  queue->open_files = queue->releases = 0;
+  queue->open_files.store(0);
+  queue->releases.store(0);
   queue->stopping = false;
   queue->cold.store(false);
   queue->turn_owner = -1;
@@ -169,25 +170,26 @@ bool WaitForHandle(HashQueue* queue, unsigned* releases, Clock::time_point since
   if (queue->plan.threads <= 1 && queue->workers[0]->held > 0) {
     CloseInlineFiles(queue, lock);
   }
-  if (queue->releases != *releases) {
-    *releases = queue->releases;
+  if (queue->releases.load() != *releases) {
+    *releases = queue->releases.load();
     return true;
   }
-  if (queue->open_files == 0 && Clock::now() - since >= HandleWaitLimit) return false;
+  if (queue->open_files.load() == 0 && Clock::now() - since >= HandleWaitLimit) return false;
   if (queue->plan.threads <= 1) {
     lock.unlock();
     std::this_thread::sleep_for(HandleRetryInterval);
   } else {
     queue->work.wait_for(lock, HandleRetryInterval);
-    *releases = queue->releases;
+    *releases = queue->releases.load();
   }
   return true;
 }
 
 void ReleaseHandle(HashQueue* queue) {
+  queue->releases.fetch_add(1);
   {
+    // Under the lock, so that a worker about to wait cannot miss the call.
     std::lock_guard<std::mutex> lock(queue->mutex);
-    ++queue->releases;
   }
   queue->work.notify_all();
 }

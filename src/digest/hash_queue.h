@@ -99,8 +99,10 @@ struct HashQueue {
   unsigned oldest;
   unsigned end;
   unsigned next_claim;   // the oldest file no worker has claimed
-  unsigned open_files;   // files the workers hold open
-  unsigned releases;     // handles closed so far by the run
+  // Kept at once by the thread that opens or closes, so that no worker
+  // gives up on a handle while another holds one it has not told of yet.
+  std::atomic<unsigned> open_files;  // files the workers hold open
+  std::atomic<unsigned> releases;    // handles closed so far by the run
   bool stopping;
   // Data was found not to be in memory: files are queued with their place
   // and claimed in place order from then on. Set once, by a worker; read
