@@ -5,7 +5,7 @@
 #include "platform/win32.h"
 
 int main(int argc, char** argv) {
-  PrepareProcess();
+  PrepareProcess(&argc, &argv);
   ConsolePrint("Dorvane developers 2026 MD5 checksum generator\n\n");
   if (argc < 3) {
     PrintUsage();

@@ -28,7 +28,7 @@ void Fail(HashJob* job) {
 // Opening a FIFO or a device is an action of its own, so only what the
 // system calls a regular file is opened.
 bool IsRegularFile(const char* path) {
-  const DWORD attributes = GetFileAttributesA(path);
+  const DWORD attributes = FileToHashAttributes(path);
   return attributes != INVALID_FILE_ATTRIBUTES &&
          (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }

@@ -32,7 +32,7 @@ bool IsDotEntry(const char* name) {
 
 bool HasControlByte(const char* name) {
   for (; *name != '\0'; ++name) {
-    if (IsControlByte(static_cast<unsigned char>(*name))) return true;
+    if (IsControlByte(static_cast<unsigned char>(*name)) || *name == '\\') return true;
   }
   return false;
 }
@@ -130,7 +130,7 @@ bool WalkTree(char* path, WalkQueue* queue) {
     if (!IsDirectory(entry) || IsDotEntry(entry.cFileName)) continue;
     if (HasControlByte(entry.cFileName)) continue;
     // The subdirectory's path with its closing backslash must fit.
-    if (length + std::strlen(entry.cFileName) + 1 > PathBufferSize - 1) continue;
+    if (PathLength(path) + PathLength(entry.cFileName) + 1 > MaxPathLength) continue;
     std::strcpy(path + length, entry.cFileName);
     std::strcat(path + length, "\\");
     ok = WalkTree(path, queue);
@@ -173,9 +173,9 @@ bool QueueFileEntry(WalkQueue* queue, const char* directory,
       directory_length > 0 && directory[directory_length - 1] == '\\';
   const std::size_t name_length = std::strlen(entry.cFileName);
   const std::size_t path_length =
-      directory_length + (has_separator ? 0 : 1) + name_length;
+      PathLength(directory) + (has_separator ? 0 : 1) + PathLength(entry.cFileName);
   // A path the walk's buffer could not hold is left out.
-  if (path_length > PathBufferSize - 1) return true;
+  if (path_length > MaxPathLength) return true;
   if (!MakeRoom(queue, true)) return false;
 
   char path[PathBufferSize];

@@ -50,6 +50,8 @@ typedef std::size_t SIZE_T;
 // ERROR_OPEN_FAILED. ERROR_SHARING_VIOLATION is never given here: the
 // program's reads share their locks, and a lock held elsewhere is no
 // sharing the program can wait out.
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_PATH_NOT_FOUND 3u
 #define ERROR_TOO_MANY_OPEN_FILES 4u
 #define ERROR_SHARING_VIOLATION 32u
 #define ERROR_OPEN_FAILED 110u
@@ -101,7 +103,7 @@ BOOL CloseHandle(HANDLE handle);
 // What path names, links followed: FILE_ATTRIBUTE_DIRECTORY,
 // FILE_ATTRIBUTE_NORMAL for a regular file, FILE_ATTRIBUTE_DEVICE for
 // anything else (FIFO, socket, device); INVALID_FILE_ATTRIBUTES when it
-// cannot be looked up.
+// cannot be looked up, with the error for GetLastError.
 DWORD GetFileAttributesA(const char* path);
 
 // Directory listing. The pattern is a directory followed by "*.*"; every
@@ -137,16 +139,20 @@ BOOL SetCurrentDirectoryA(const char* path);
 DWORD GetFullPathNameA(const char* name, DWORD size, char* buffer,
                        char** file_part);
 
-// The error of the last CreateFileA or FindFirstFileA(Ex) that failed:
-// ERROR_TOO_MANY_OPEN_FILES when the process or the system is out of file
-// descriptors, ERROR_OPEN_FAILED for anything else.
+// The error of the last CreateFileA, GetFileAttributesA or FindFirstFileA(Ex)
+// that failed: ERROR_TOO_MANY_OPEN_FILES when the process or the system is
+// out of file descriptors, ERROR_FILE_NOT_FOUND when the name is not there,
+// ERROR_PATH_NOT_FOUND when a directory on its way is none, ERROR_OPEN_FAILED
+// for anything else.
 DWORD GetLastError();
 
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
 HLOCAL LocalFree(HLOCAL memory);
 
 // Appends a backslash unless the path ends with one; returns a pointer to
-// the terminating NUL, or nullptr when the result would not fit MAX_PATH.
+// the terminating NUL, or nullptr when the result would be longer than
+// MAX_PATH - 1 units (PathLength). The buffer must hold that many
+// (PathByteSize bytes; a path of ASCII alone takes MAX_PATH).
 char* PathAddBackslashA(char* path);
 // Removes every leading and trailing character found in trim; TRUE when
 // anything was removed.
