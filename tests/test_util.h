@@ -60,10 +60,9 @@ class HeldFile {
 // helpers below take names so, as the program does.
 std::filesystem::path NativePath(const std::string& name);
 
-// name (UTF-8) in the legacy code page that lists of the earlier Windows
-// builds hold: Windows-1252 on POSIX, the ANSI code page on Windows. Empty
-// when it cannot be written there (only Latin-1 is on POSIX).
-std::string InLegacyCodePage(const std::string& name);
+// Whether names of the earlier Windows builds' lists are read as
+// Windows-1252: always on POSIX, on Windows where it is the ANSI code page.
+bool LegacyCodePageIsWindows1252();
 
 void WriteTextFile(const std::string& path, const std::string& content);
 std::string ReadTextFile(const std::string& path);

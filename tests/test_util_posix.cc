@@ -21,23 +21,7 @@
 
 std::filesystem::path NativePath(const std::string& name) { return name; }
 
-std::string InLegacyCodePage(const std::string& name) {
-  std::string legacy;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(name[i]);
-    if (byte < 0x80) {
-      legacy += name[i];
-    } else if ((byte == 0xC2 || byte == 0xC3) && i + 1 < name.size()) {
-      const int low = static_cast<unsigned char>(name[++i]) & 0x3F;
-      const int code_point = (byte & 0x1F) << 6 | low;
-      if (code_point < 0xA0) return "";
-      legacy += static_cast<char>(code_point);
-    } else {
-      return "";
-    }
-  }
-  return legacy;
-}
+bool LegacyCodePageIsWindows1252() { return true; }
 
 ScopedTempDir::ScopedTempDir() {
   previous_ = std::filesystem::current_path().string();

@@ -70,17 +70,7 @@ std::wstring Wide(const std::string& text) {
 
 std::filesystem::path NativePath(const std::string& name) { return Wide(name); }
 
-std::string InLegacyCodePage(const std::string& name) {
-  const std::wstring wide = Wide(name);
-  std::string legacy(4 * wide.size() + 1, '\0');
-  BOOL lossy = FALSE;
-  const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1,
-                                         legacy.data(), static_cast<int>(legacy.size()),
-                                         nullptr, &lossy);
-  if (length == 0 || lossy) return "";
-  legacy.resize(length - 1);
-  return legacy;
-}
+bool LegacyCodePageIsWindows1252() { return GetACP() == 1252; }
 
 ScopedTempDir::ScopedTempDir() {
   previous_ = std::filesystem::current_path().string();

@@ -1,7 +1,5 @@
 // Names as UTF-8: each row names the fault it guards against.
 #include <cstdint>
-#include <cstring>
-#include <string>
 
 #include <gtest/gtest.h>
 
@@ -53,19 +51,6 @@ TEST(NameText, EveryCodePointRoundTrips) {
     ASSERT_EQ(back, code_point);
     ASSERT_EQ(PathLength(text), code_point >= 0x10000 ? 2u : 1u);
   }
-}
-
-// The backslash goes on while the path stays within MAX_PATH - 1 units,
-// whatever its bytes.
-TEST(NameText, PathAddBackslashCountsUnitsNotBytes) {
-  std::string path;
-  for (int i = 0; i < 258; ++i) path += "\xE6\x97\xA5";
-  char buffer[PathByteSize];
-  std::strcpy(buffer, path.c_str());
-  ASSERT_NE(PathAddBackslashA(buffer), nullptr);
-  EXPECT_EQ(PathLength(buffer), MaxPathLength);
-  std::strcpy(buffer, (path + "\xF0\x9F\x98\x80").c_str());
-  EXPECT_EQ(PathAddBackslashA(buffer), nullptr);
 }
 
 }  // namespace
