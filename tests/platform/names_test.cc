@@ -8,13 +8,8 @@
 namespace {
 
 TEST(NameText, DecodesCountsInUtf16UnitsAndTellsUtf8) {
-  struct Row {
-    const char* text;
-    int first_length;  // 0: the first byte begins no sequence
-    std::uint32_t first;
-    std::size_t units;
-    bool valid;
-  };
+  // length 0: the text begins with no code point, and first stays 0.
+  struct Row { const char* text; int length; std::uint32_t first; std::size_t units; bool valid; };
   const Row rows[] = {
       {"a\\b", 1, 'a', 3, true},                  // ASCII counts its bytes
       {"\xC3\xA9", 2, 0xE9, 1, true},             // two bytes, one unit
@@ -33,10 +28,8 @@ TEST(NameText, DecodesCountsInUtf16UnitsAndTellsUtf8) {
   };
   for (const Row& row : rows) {
     std::uint32_t code_point = 0;
-    EXPECT_EQ(DecodeUtf8(row.text, &code_point), row.first_length) << row.text;
-    if (row.first_length != 0) {
-      EXPECT_EQ(code_point, row.first) << row.text;
-    }
+    EXPECT_EQ(DecodeUtf8(row.text, &code_point), row.length) << row.text;
+    EXPECT_EQ(code_point, row.first) << row.text;
     EXPECT_EQ(PathLength(row.text), row.units) << row.text;
     EXPECT_EQ(IsValidUtf8(row.text), row.valid) << row.text;
   }

@@ -163,20 +163,14 @@ TEST(Names, LegacyNamesReadAsWindows1252) {
   iconv_t to_utf8 = iconv_open("UTF-8", "WINDOWS-1252");
   ASSERT_NE(to_utf8, reinterpret_cast<iconv_t>(-1));
   for (int byte = 0x20; byte <= 0xFF; ++byte) {
-    char in[2] = {static_cast<char>(byte), '\0'};
-    char ours[8];
+    char in[2] = {static_cast<char>(byte), '\0'}, ours[8], theirs[8] = {};
     ASSERT_EQ(LegacyNamePath(in, ours, sizeof ours), 1);
-    char theirs[8] = {};
-    char* from = in;
-    char* to = theirs;
+    char *from = in, *to = theirs;
     std::size_t from_left = 1, to_left = sizeof theirs - 1;
     if (iconv(to_utf8, &from, &from_left, &to, &to_left) == static_cast<std::size_t>(-1)) {
-      char c1[4] = {};
-      EncodeUtf8(static_cast<std::uint32_t>(byte), c1);
-      EXPECT_STREQ(ours, c1) << byte;
-    } else {
-      EXPECT_STREQ(ours, theirs) << byte;
+      EncodeUtf8(static_cast<std::uint32_t>(byte), theirs);
     }
+    EXPECT_STREQ(ours, theirs) << byte;
   }
   iconv_close(to_utf8);
   char small[4];

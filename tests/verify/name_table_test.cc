@@ -1,6 +1,5 @@
-// Names of every script, listed as UTF-8 and found again by the test, on
-// both platforms (the CI's cross-platform stage runs the same table through
-// both builds in both directions).
+// Names of every script, listed as UTF-8 and found again on both platforms;
+// the CI's cross-platform stage runs such a table through both builds.
 #include <string>
 #include <vector>
 
@@ -12,43 +11,39 @@ namespace {
 
 struct NameRow {
   const char* what;
-  std::string directory;  // below the start directory; "" for it
+  std::string directory;  // as its DIR line holds it
   std::string name;
 };
+
+std::string Repeat(const std::string& text, int count) {
+  std::string repeated;
+  while (count-- > 0) repeated += text;
+  return repeated;
+}
 
 // A path of 259 UTF-16 units, the longest listed: .\ and four directories
 // of 50 two-byte letters, then a name with one character outside the BMP
 // (two units) and 47 CJK characters. One unit more is left out.
-const std::string Deep = std::string(".\\") + [] {
-  std::string level;
-  for (int i = 0; i < 50; ++i) level += "\xD0\x96";
-  return level + "\\" + level + "\\" + level + "\\" + level + "\\";
-}();
+const std::string Deep = ".\\" + Repeat(Repeat("\xD0\x96", 50) + "\\", 4);
 std::string DeepName(int emoji) {
-  std::string name;
-  for (int i = 0; i < emoji; ++i) name += "\xF0\x9F\x98\x80";
-  for (int i = emoji; i < 48; ++i) name += "\xE6\x97\xA5";
-  return name + ".txt";
+  return Repeat("\xF0\x9F\x98\x80", emoji) + Repeat("\xE6\x97\xA5", 48 - emoji) + ".txt";
 }
 
 const std::vector<NameRow> Rows = {
-    {"Latin-1", "", "caf\xC3\xA9.txt"},
-    {"Latin-1 directory", "\xC3\x9C" "bung", "na\xC3\xAFve.txt"},
-    {"Greek", "\xCE\x95\xCE\xBB\xCE\xBB\xCE\xAC\xCE\xB4\xCE\xB1", "\xCE\xB1\xCE\xB2\xCE\xB3.txt"},
-    {"CJK", "", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt"},
-    {"outside the BMP", "", "\xF0\x9F\x98\x80\xF0\x9F\x8E\x89.txt"},
-    {"combining marks, not normalised", "", "e\xCC\x81" "a\xCC\x88.txt"},
-    {"precomposed beside them", "", "\xC3\xA9\xC3\xA4.txt"},
-    {"259 units", Deep.substr(2, Deep.size() - 3), DeepName(1)},
+    {"Latin-1", ".\\", "caf\xC3\xA9.txt"},
+    {"Latin-1 directory", ".\\\xC3\x9C" "bung\\", "na\xC3\xAFve.txt"},
+    {"Greek", ".\\\xCE\x95\xCE\xBB\xCE\xBB\xCE\xAC\xCE\xB4\xCE\xB1\\", "\xCE\xB1\xCE\xB2.txt"},
+    {"CJK", ".\\", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt"},
+    {"outside the BMP", ".\\", "\xF0\x9F\x98\x80\xF0\x9F\x8E\x89.txt"},
+    {"combining marks, not normalised", ".\\", "e\xCC\x81" "a\xCC\x88.txt"},
+    {"precomposed beside them", ".\\", "\xC3\xA9\xC3\xA4.txt"},
+    {"259 units", Deep, DeepName(1)},
 };
-
-std::string ListPath(const NameRow& row) {
-  return ".\\" + (row.directory.empty() ? "" : row.directory + "\\") + row.name;
-}
 
 // The start directory, with a name of its own to carry.
 const std::string Start = "B\xC3\xA4ume";
 
+// Where a path of the list lies below the start directory.
 std::string FilePath(const std::string& list_path) {
   std::string path = Start + list_path.substr(1);
   for (char& c : path) c = c == '\\' ? '/' : c;
@@ -56,8 +51,8 @@ std::string FilePath(const std::string& list_path) {
 }
 
 void MakeFile(const NameRow& row) {
-  MakeDirectory(FilePath(".\\" + row.directory));
-  WriteTextFile(FilePath(ListPath(row)), row.what);
+  MakeDirectory(FilePath(row.directory));
+  WriteTextFile(FilePath(row.directory + row.name), row.what);
 }
 
 TEST(NameTable, EveryNameIsListedAsUtf8AndFoundAgain) {
@@ -69,7 +64,7 @@ TEST(NameTable, EveryNameIsListedAsUtf8AndFoundAgain) {
   const std::string list = ReadTextFile(list_name);
   EXPECT_NE(list.find(Start + "\"\r\nDIR:  "), std::string::npos) << list.substr(0, 80);
   for (const NameRow& row : Rows) {
-    const std::size_t dir = list.find("DIR:  \"" + ListPath({"", row.directory, ""}) + "\"\r\n");
+    const std::size_t dir = list.find("DIR:  \"" + row.directory + "\"\r\n");
     ASSERT_NE(dir, std::string::npos) << row.what;
     EXPECT_NE(list.find("  " + std::to_string(std::string(row.what).size()) + "  \"" +
                         row.name + "\"\r\n", dir),
@@ -80,9 +75,9 @@ TEST(NameTable, EveryNameIsListedAsUtf8AndFoundAgain) {
   ChangeDirectory(Start);
   EXPECT_EQ(RunDorvane({"t", "../" + list_name}).output, CleanTestOutput());
   // A failure is reported under the list's bytes.
-  WriteTextFile(ListPath(Rows[3]).substr(2), "changed");
+  WriteTextFile(Rows[3].name, "changed");
   EXPECT_EQ(RunDorvane({"t", "../" + list_name}).output,
-            Banner + "errors:\r\n" + ListPath(Rows[3]) + "\r\n" + Prompt);
+            Banner + "errors:\r\n.\\" + Rows[3].name + "\r\n" + Prompt);
 }
 
 // A list of the earlier Windows builds, names in Windows-1252, still
@@ -94,10 +89,11 @@ TEST(NameTable, ListsInTheLegacyCodePageStillVerify) {
   MakeFile(Rows[0]);
   MakeFile(Rows[1]);
   WriteTextFile(FilePath(".\\\xE2\x82\xAC" "uro"), "abc");
-  WriteTextFile("legacy.txt", "DIR:  \".\\\"\r\nFILE: " + HexDigestOf(Rows[0].what) +
-                                  "  1  \"caf\xE9.txt\"\r\nFILE: " + Abc + "  3  \"\x80uro\"\r\n"
-                                  "DIR:  \".\\\xDC" "bung\\\"\r\nFILE: " + HexDigestOf(Rows[1].what) +
-                                  "  1  \"na\xEFve.txt\"\r\nFILE: " + Abc + "  3  \"gon\xE9\"\r\n");
+  WriteTextFile("legacy.txt",
+                "DIR:  \".\\\"\r\nFILE: " + HexDigestOf(Rows[0].what) + "  1  \"caf\xE9.txt\"\r\n" +
+                    "FILE: " + Abc + "  3  \"\x80uro\"\r\nDIR:  \".\\\xDC" "bung\\\"\r\n" +
+                    "FILE: " + HexDigestOf(Rows[1].what) + "  1  \"na\xEFve.txt\"\r\n" +
+                    "FILE: " + Abc + "  3  \"gon\xE9\"\r\n");
   ChangeDirectory(Start);
   EXPECT_EQ(RunDorvane({"t", "../legacy.txt"}).output,
             Banner + "errors:\r\n.\\\xDC" "bung\\gon\xE9\r\n" + Prompt);
