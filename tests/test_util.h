@@ -57,7 +57,7 @@ class HeldFile {
 };
 
 // The file system's path for a name in UTF-8 (on POSIX, any bytes): the
-// helpers below take names so, as the program does.
+// functions below take names so, as the program does.
 std::filesystem::path NativePath(const std::string& name);
 
 // Whether names of the earlier Windows builds' lists are read as
