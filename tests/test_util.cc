@@ -13,28 +13,28 @@
 #include "platform/win32.h"
 
 void WriteTextFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(NativePath(path), std::ios::binary | std::ios::trunc);
   out << content;
   ASSERT_TRUE(out.good()) << path;
 }
 
 std::string ReadTextFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(NativePath(path), std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
 }
 
 void MakeDirectory(const std::string& path) {
-  std::filesystem::create_directories(path);
+  std::filesystem::create_directories(NativePath(path));
 }
 
 void ChangeDirectory(const std::string& path) {
-  std::filesystem::current_path(path);
+  std::filesystem::current_path(NativePath(path));
 }
 
 void RemoveFile(const std::string& path) {
-  ASSERT_TRUE(std::filesystem::remove(path)) << path;
+  ASSERT_TRUE(std::filesystem::remove(NativePath(path))) << path;
 }
 
 std::string PatternBytes(std::size_t count) {

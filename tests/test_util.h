@@ -5,6 +5,7 @@
 #define DORVANE_TESTS_TEST_UTIL_H_
 
 #include <cstdint>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -55,6 +56,14 @@ class HeldFile {
   bool held_ = false;
 };
 
+// The file system's path for a name in UTF-8 (on POSIX, any bytes): the
+// functions below take names so, as the program does.
+std::filesystem::path NativePath(const std::string& name);
+
+// Whether names of the earlier Windows builds' lists are read as
+// Windows-1252: always on POSIX, on Windows where it is the ANSI code page.
+bool LegacyCodePageIsWindows1252();
+
 void WriteTextFile(const std::string& path, const std::string& content);
 std::string ReadTextFile(const std::string& path);
 void MakeDirectory(const std::string& path);
@@ -98,7 +107,7 @@ struct RunResult {
   int exit_code;
   std::string output;
 };
-// Runs the built program with the given arguments without a console or
+// Runs the built program with the given arguments (UTF-8) without a console or
 // controlling terminal (so its final key wait returns at once), with no
 // standard input, and collects its standard output.
 RunResult RunDorvane(const std::vector<std::string>& arguments);

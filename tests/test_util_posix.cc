@@ -19,6 +19,10 @@
 #include "posix/limited_run.h"
 #include "test_util.h"
 
+std::filesystem::path NativePath(const std::string& name) { return name; }
+
+bool LegacyCodePageIsWindows1252() { return true; }
+
 ScopedTempDir::ScopedTempDir() {
   previous_ = std::filesystem::current_path().string();
   std::string pattern = (std::filesystem::temp_directory_path() / "dorvane-XXXXXX").string();

@@ -1,5 +1,5 @@
 // Test helpers the Windows way: a unique directory under GetTempPathA,
-// share mode 0, and CreateProcessA without a console.
+// share mode 0, and CreateProcessW without a console.
 #include <windows.h>
 
 #include <cstdlib>
@@ -59,7 +59,18 @@ std::string ReadAll(HANDLE pipe) {
   return output;
 }
 
+std::wstring Wide(const std::string& text) {
+  std::wstring wide(text.size() + 1, L'\0');
+  wide.resize(MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(),
+                                  static_cast<int>(wide.size())) - 1);
+  return wide;
+}
+
 }  // namespace
+
+std::filesystem::path NativePath(const std::string& name) { return Wide(name); }
+
+bool LegacyCodePageIsWindows1252() { return GetACP() == 1252; }
 
 ScopedTempDir::ScopedTempDir() {
   previous_ = std::filesystem::current_path().string();
@@ -108,16 +119,15 @@ RunResult RunDorvane(const std::vector<std::string>& arguments) {
   SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
   HANDLE nul = OpenNul();
 
-  STARTUPINFOA startup = {};
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = nul;
   startup.hStdOutput = write_end;
   startup.hStdError = nul;
   PROCESS_INFORMATION process = {};
-  std::vector<char> line(command_line.begin(), command_line.end());
-  line.push_back('\0');
-  const BOOL started = CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE,
+  std::wstring line = Wide(command_line);
+  const BOOL started = CreateProcessW(Wide(program).c_str(), line.data(), nullptr, nullptr, TRUE,
                                       DETACHED_PROCESS, nullptr, nullptr, &startup, &process);
   CloseHandle(write_end);
   CloseHandle(nul);

@@ -104,17 +104,20 @@ HANDLE OpenListFile(const char* file_name, RunMode mode) {
 ListingResult RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
                          const HashPlan& plan, Progress* progress) {
   const bool needs_line_end = mode == ModeAppend && SeekAppendPosition(list_file);
-  char saved_directory[MAX_PATH];
-  const DWORD saved_length = GetCurrentDirectoryA(MAX_PATH, saved_directory);
-  const bool saved = saved_length > 0 && saved_length < MAX_PATH;
+  char saved_directory[PathBufferSize];
+  const DWORD saved_length = GetCurrentDirectoryA(PathBufferSize, saved_directory);
+  const bool saved = saved_length > 0 && saved_length < PathBufferSize;
 
   // The absolute path is taken before the start directory becomes current,
-  // so a relative StartDir is resolved against the starting directory.
+  // so a relative StartDir is resolved against the starting directory. It
+  // must fit MAX_PATH - 1 characters, counted as Windows counts them.
   char path[PathBufferSize];
   const char* root_path = start_dir;
   if (start_dir != nullptr) {
     const DWORD length = GetFullPathNameA(start_dir, PathBufferSize, path, nullptr);
-    if (length > 0 && length < PathBufferSize) root_path = path;
+    if (length > 0 && length < PathBufferSize && PathLength(path) <= MaxPathLength) {
+      root_path = path;
+    }
   }
 
   ListingResult result = ListingWritten;

@@ -25,7 +25,7 @@ int PrintVersion() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  PrepareProcess();
+  PrepareProcess(&argc, &argv);
   if (argc >= 2 && IsHelpArgument(argv[1])) return PrintHelp();
   if (argc >= 2 && IsVersionArgument(argv[1])) return PrintVersion();
   ConsolePrint("Dorvane developers 2026 MD5 checksum generator\n\n");

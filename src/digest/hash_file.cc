@@ -2,6 +2,30 @@
 #include "digest/hash_file.h"
 
 #include "platform/file64.h"
+#include "platform/names.h"
+
+namespace {
+
+// Room for a listed path read in the legacy code page: 3 bytes of UTF-8 per
+// byte at most.
+constexpr std::size_t LegacyPathSize = 3 * HashPathLimit + 1;
+
+// Whether the service that failed on path found no such name, and path,
+// being no UTF-8, may be a name from a list written in the legacy code
+// page: then *legacy holds what it names there. A name refused for any
+// other reason (held, no handle left) is not looked for under another.
+bool LegacyNameToTry(const char* path, char* legacy) {
+  const DWORD error = GetLastError();
+  return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) &&
+         !IsValidUtf8(path) && LegacyNamePath(path, legacy, LegacyPathSize);
+}
+
+HANDLE OpenAsNamed(const char* path, DWORD open_flags) {
+  return CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL | open_flags, nullptr);
+}
+
+}  // namespace
 
 void BeginFileHash(HANDLE file, FileHashState* state) {
   Md5Init(&state->context);
@@ -55,8 +79,12 @@ bool FinishFileHash(HANDLE file, FileHashState* state, char* hex_text,
 }
 
 HANDLE OpenFileToHash(const char* path, DWORD open_flags) {
-  return CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                     FILE_ATTRIBUTE_NORMAL | open_flags, nullptr);
+  HANDLE file = OpenAsNamed(path, open_flags);
+  char legacy[LegacyPathSize];
+  if (file == INVALID_HANDLE_VALUE && LegacyNameToTry(path, legacy)) {
+    file = OpenAsNamed(legacy, open_flags);
+  }
+  return file;
 }
 
 int HashFile(const char* path, char* hex_text, std::uint64_t* hashed_size) {

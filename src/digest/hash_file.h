@@ -9,6 +9,8 @@
 
 constexpr unsigned HashChunkSize = 8192;
 constexpr std::uint64_t HashGrowthAllowance = 1 << 20;
+// The longest path handed to the hashing, in bytes: a list line's.
+constexpr std::size_t HashPathLimit = 1023;
 
 // Hashes the file at path (relative to the current directory, backslash
 // separators allowed), opened without sharing. Returns 1 with the hex digest
@@ -33,7 +35,10 @@ struct FileHashState {
 // Starts hashing the open file, whose position is at its start.
 void BeginFileHash(HANDLE file, FileHashState* state);
 // Opens path as the hashing does: for reading, without sharing, as an
-// existing file; open_flags are ORed into the flags and attributes.
+// existing file; open_flags are ORed into the flags and attributes. A path
+// that is not UTF-8 and names nothing is tried once more as a name in the
+// legacy 8-bit code page (LegacyNamePath), which lists of the earlier
+// Windows builds hold; path is at most HashPathLimit bytes.
 HANDLE OpenFileToHash(const char* path, DWORD open_flags);
 // Reads the next chunk into buffer (HashChunkSize bytes) and counts it,
 // leaving the hashing of its bytes to the caller. Returns how many bytes it

@@ -39,8 +39,14 @@ int BuildRootLine(const char* path, char* line) {
   *end++ = '"';
   // Room for the closing quote, CR LF and the NUL.
   const char* path_end = line + LineBufferSize - 4;
-  for (; *path != '\0' && end < path_end; ++path) {
-    *end++ = IsControlByte(static_cast<unsigned char>(*path)) ? '?' : *path;
+  while (*path != '\0') {
+    std::uint32_t code_point = 0;
+    const int length = DecodeUtf8(path, &code_point);
+    const int take = length != 0 ? length : 1;
+    if (end + take > path_end) break;
+    for (int i = 0; i < take; ++i, ++path) {
+      *end++ = IsControlByte(static_cast<unsigned char>(*path)) ? '?' : *path;
+    }
   }
   end = Append(end, "\"\r\n");
   *end = '\0';

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "platform/names.h"
 #include "platform/win32.h"
 
 constexpr char RootTag[] = "ROOT: ";
@@ -18,8 +19,10 @@ constexpr char DirTag[] = "DIR:  ";
 constexpr char FileTag[] = "FILE: ";
 constexpr int TagLength = 6;
 
-// The walk's path buffer; relative paths in it are at most 259 characters.
-constexpr int PathBufferSize = MAX_PATH;
+// The walk's path buffer; relative paths in it are at most MaxPathLength
+// (259) characters as Windows counts them, UTF-16 units (PathLength), which
+// may take up to three times as many bytes.
+constexpr int PathBufferSize = PathByteSize;
 // Work buffers for lines, patterns and paths.
 constexpr int LineBufferSize = 1024;
 
@@ -29,16 +32,17 @@ inline bool IsControlByte(unsigned char byte) { return byte < 0x20 || byte == 0x
 
 // Builds `ROOT: "<path>"` CR LF into line (LineBufferSize); returns its
 // length. Each control byte of path is written as '?', and path is cut so
-// that the line fits LineBufferSize - 1 characters: what follows the tag
+// that the line fits LineBufferSize - 1 bytes, between two characters of
+// UTF-8 (or two bytes that are no UTF-8): what follows the tag
 // then fits the reader's field, and no part of the path can be read as a
 // line of its own. The ROOT line is only informational, so nothing depends
 // on the text cut away.
 int BuildRootLine(const char* path, char* line);
 // Builds `DIR:  "<path>"` CR LF into line (LineBufferSize); returns its
-// length. path is at most PathBufferSize - 1 characters.
+// length. path is at most PathBufferSize - 1 bytes.
 int BuildDirLine(const char* path, char* line);
 // Builds the FILE line for a hashed file into line (LineBufferSize); returns
-// its length. name is at most PathBufferSize - 1 characters.
+// its length. name is at most PathBufferSize - 1 bytes.
 int BuildFileLine(const char* hex_digest, std::uint64_t size, const char* name,
                   char* line);
 // Writes length bytes at the list file's position; true when all went out.

@@ -49,7 +49,7 @@ bool IsDotEntry(const char* name) {
 
 bool HasControlByte(const char* name) {
   for (; *name != '\0'; ++name) {
-    if (IsControlByte(static_cast<unsigned char>(*name))) return true;
+    if (IsControlByte(static_cast<unsigned char>(*name)) || *name == '\\') return true;
   }
   return false;
 }
@@ -168,7 +168,6 @@ bool WalkTree(char* path, WalkQueue* queue) {
     CountLeftOut(queue->counts);
     return true;
   }
-  const std::size_t length = std::strlen(path);
   NameList subdirectories = {nullptr, 0, 0};
   bool ok = true;
   do {
@@ -178,7 +177,7 @@ bool WalkTree(char* path, WalkQueue* queue) {
       continue;
     } else if (!HasControlByte(entry.cFileName) &&
                // The subdirectory's path with its closing backslash must fit.
-               length + std::strlen(entry.cFileName) + 1 <= PathBufferSize - 1) {
+               PathLength(path) + PathLength(entry.cFileName) + 1 <= MaxPathLength) {
       ok = AddName(&subdirectories, entry.cFileName);
     } else {
       CountLeftOut(queue->counts);
@@ -245,9 +244,9 @@ bool QueueFileEntry(WalkQueue* queue, const char* directory,
       directory_length > 0 && directory[directory_length - 1] == '\\';
   const std::size_t name_length = std::strlen(entry.cFileName);
   const std::size_t path_length =
-      directory_length + (has_separator ? 0 : 1) + name_length;
+      PathLength(directory) + (has_separator ? 0 : 1) + PathLength(entry.cFileName);
   // A path the walk's buffer could not hold is left out.
-  if (path_length > PathBufferSize - 1) {
+  if (path_length > MaxPathLength) {
     CountLeftOut(queue->counts);
     return true;
   }

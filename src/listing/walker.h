@@ -10,9 +10,10 @@
 // directory, in a PathBufferSize buffer), its FILE lines, then the lines of
 // each subdirectory in listing order. path is extended in place and holds
 // the directory with a closing backslash on return. Entries whose relative
-// path would exceed PathBufferSize - 1 characters, and entries whose names
-// hold a control byte (a reader ends the name there and would take the rest
-// of it for a line of its own), are left out. No directory is entered, and
+// path would exceed MaxPathLength characters (PathLength), and entries whose
+// names hold a control byte (a reader ends the name there and would take the
+// rest of it for a line of its own) or a backslash (the list's separator),
+// are left out. No directory is entered, and
 // no file opened, through a symbolic link in a directory of its path (where
 // the platform can tell): a directory swapped for a link during the walk
 // keeps its DIR line and nothing below it. The files are hashed as plan

@@ -1,6 +1,7 @@
 // File and directory names of every byte, and paths past the limits (POSIX
 // file systems take any byte but '/' and NUL in a name).
 #include <fcntl.h>
+#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "faults/list_check.h"
+#include "platform/names.h"
 #include "posix/limited_run.h"
 #include "test_util.h"
 
@@ -149,6 +151,30 @@ TEST(Names, TheRootLineNeverReadsAsMoreThanOneLine) {
     EXPECT_NE(list.find(shown), std::string::npos) << list.substr(0, 40);
     EXPECT_EQ(RunDorvaneLimited({"t", "list.lst"}, -1, 0).output, CleanTestOutput());
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The legacy code page against glibc's Windows-1252, byte by byte; the five
+// bytes it leaves undefined stand for the C1 controls, as on Windows.
+TEST(Names, LegacyNamesReadAsWindows1252) {
+  iconv_t to_utf8 = iconv_open("UTF-8", "WINDOWS-1252");
+  ASSERT_NE(to_utf8, reinterpret_cast<iconv_t>(-1));
+  for (int byte = 0x20; byte <= 0xFF; ++byte) {
+    char in[2] = {static_cast<char>(byte), '\0'}, ours[8], theirs[8] = {};
+    ASSERT_EQ(LegacyNamePath(in, ours, sizeof ours), 1);
+    char *from = in, *to = theirs;
+    std::size_t from_left = 1, to_left = sizeof theirs - 1;
+    if (iconv(to_utf8, &from, &from_left, &to, &to_left) == static_cast<std::size_t>(-1)) {
+      EncodeUtf8(static_cast<std::uint32_t>(byte), theirs);
+    }
+    EXPECT_STREQ(ours, theirs) << byte;
+  }
+  iconv_close(to_utf8);
+  char small[4];
+  EXPECT_EQ(LegacyNamePath("\x80", small, 3), 0);  // no room for the NUL
 }
 
 }  // namespace

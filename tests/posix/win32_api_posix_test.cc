@@ -72,7 +72,9 @@ TEST(Win32FindPosix, LinksFifosAndBackslashNamesAndTheSearchForDirectories) {
   ASSERT_EQ(mkfifo("d/fifo", 0600), 0);
   const FoundEntries found = FindEntries(".\\d\\*.*");
   EXPECT_EQ(found.directories, (std::set<std::string>{".:0", "..:0", "other:0", "sub:0"}));
-  EXPECT_EQ(found.files, (std::set<std::string>{".dot:5", "dirlink:0", "filelink:5", "fifo:0"}));
+  // The name with a backslash is shown: the walk, not the listing, leaves it out.
+  EXPECT_EQ(found.files, (std::set<std::string>{".dot:5", "back\\slash:0", "dirlink:0",
+                                                "filelink:5", "fifo:0"}));
   EXPECT_EQ(OpenForReading("d\\fifo"), INVALID_HANDLE_VALUE);
 
   WIN32_FIND_DATAA entry;

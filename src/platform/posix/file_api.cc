@@ -253,8 +253,12 @@ ssize_t FillReadAhead(PosixHandle* handle) {
 }  // namespace
 
 void SetLastErrorFrom(int error) {
-  last_error = error == EMFILE || error == ENFILE ? ERROR_TOO_MANY_OPEN_FILES
-                                                  : ERROR_OPEN_FAILED;
+  switch (error) {
+    case EMFILE: case ENFILE: last_error = ERROR_TOO_MANY_OPEN_FILES; break;
+    case ENOENT: last_error = ERROR_FILE_NOT_FOUND; break;
+    case ENOTDIR: last_error = ERROR_PATH_NOT_FOUND; break;
+    default: last_error = ERROR_OPEN_FAILED;
+  }
 }
 
 DWORD GetLastError() { return last_error; }
@@ -475,10 +479,14 @@ BOOL SetEndOfFile(HANDLE file) {
 }
 
 DWORD GetFileAttributesA(const char* name) {
+  SetLastErrorFrom(0);
   char path[SystemPathSize];
   struct stat info;
-  if (name == nullptr || !ToSystemPath(name, path, sizeof path) ||
-      stat(path, &info) != 0) {
+  if (name == nullptr || !ToSystemPath(name, path, sizeof path)) {
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  if (stat(path, &info) != 0) {
+    SetLastErrorFrom(errno);
     return INVALID_FILE_ATTRIBUTES;
   }
   if (S_ISDIR(info.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;

@@ -90,14 +90,13 @@ bool SurelyNotDirectory(const dirent* entry) {
   return entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN;
 }
 
-// The next entry to show, or nullptr at the end. A backslash cannot stand
-// in a Windows name and would read as a separator here, so such entries are
-// not shown.
+// The next entry to show, or nullptr at the end. A name holding a backslash
+// (which no Windows name can) is shown as it is: the walk leaves it out and
+// so knows of it.
 const dirent* NextEntry(const FindHandle* find) {
   for (;;) {
     const dirent* entry = readdir(find->dir);
     if (entry == nullptr) return nullptr;
-    if (std::strchr(entry->d_name, '\\') != nullptr) continue;
     if (find->only_directories && SurelyNotDirectory(entry)) continue;
     return entry;
   }

@@ -12,7 +12,7 @@
 
 #include "platform/process.h"
 
-void PrepareProcess() {
+void PrepareProcess(int*, char***) {
   // An open takes the lowest free number; filling the holes in order makes
   // each /dev/null land on the number that was closed. Should /dev/null be
   // missing, the hole stays: nothing better can be put there.

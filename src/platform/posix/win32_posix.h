@@ -52,6 +52,8 @@ typedef std::size_t SIZE_T;
 // program's reads share their locks, and a lock held elsewhere is no
 // sharing the program can wait out.
 #define ERROR_SUCCESS 0u
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_PATH_NOT_FOUND 3u
 #define ERROR_TOO_MANY_OPEN_FILES 4u
 #define ERROR_ACCESS_DENIED 5u
 #define ERROR_SHARING_VIOLATION 32u
@@ -107,7 +109,7 @@ BOOL CloseHandle(HANDLE handle);
 // What path names, links followed: FILE_ATTRIBUTE_DIRECTORY,
 // FILE_ATTRIBUTE_NORMAL for a regular file, FILE_ATTRIBUTE_DEVICE for
 // anything else (FIFO, socket, device); INVALID_FILE_ATTRIBUTES when it
-// cannot be looked up.
+// cannot be looked up, with the error for GetLastError.
 DWORD GetFileAttributesA(const char* path);
 
 // Directory listing. The pattern is a directory followed by "*.*"; every
@@ -143,9 +145,11 @@ BOOL SetCurrentDirectoryA(const char* path);
 DWORD GetFullPathNameA(const char* name, DWORD size, char* buffer,
                        char** file_part);
 
-// The error of the last CreateFileA or FindFirstFileA(Ex) that failed:
-// ERROR_TOO_MANY_OPEN_FILES when the process or the system is out of file
-// descriptors, ERROR_ACCESS_DENIED when CreateFileA found no regular file,
+// The error of the last CreateFileA, GetFileAttributesA or FindFirstFileA(Ex)
+// that failed: ERROR_TOO_MANY_OPEN_FILES when the process or the system is
+// out of file descriptors, ERROR_FILE_NOT_FOUND when the name is not there,
+// ERROR_PATH_NOT_FOUND when a directory on its way is none,
+// ERROR_ACCESS_DENIED when CreateFileA found no regular file,
 // ERROR_OPEN_FAILED for anything else.
 DWORD GetLastError();
 
@@ -153,7 +157,9 @@ HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
 HLOCAL LocalFree(HLOCAL memory);
 
 // Appends a backslash unless the path ends with one; returns a pointer to
-// the terminating NUL, or nullptr when the result would not fit MAX_PATH.
+// the terminating NUL, or nullptr when the result would be longer than
+// MAX_PATH - 1 units (PathLength). The buffer must hold that many
+// (PathByteSize bytes; a path of ASCII alone takes MAX_PATH).
 char* PathAddBackslashA(char* path);
 // Removes every leading and trailing character found in trim; TRUE when
 // anything was removed.

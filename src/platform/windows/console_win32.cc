@@ -1,27 +1,94 @@
-// Windows implementation of the console output: the C runtime's standard
-// output as a text stream, and the status line on the console of standard
-// error.
+// Windows implementation of the console output: UTF-8 text, shown on a
+// console through the wide service, written as bytes anywhere else; and the
+// status line on the console of standard error.
 #include <fcntl.h>
 #include <io.h>
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/console.h"
+#include "platform/names.h"
 #include "platform/win32.h"
 
-bool ConsolePrint(const char* format, ...) {
+namespace {
+
+// The text for the console: UTF-16 with CR LF line ends; a byte that is no
+// UTF-8 (a name from a list in another code page) shows as U+FFFD. out has
+// room for 2 units per byte of text and the NUL. Returns the units.
+DWORD ConsoleText(const char* text, wchar_t* out) {
+  DWORD used = 0;
+  while (*text != '\0') {
+    std::uint32_t code_point = 0xFFFD;
+    const int length = DecodeUtf8(text, &code_point);
+    text += length != 0 ? length : 1;
+    if (code_point == '\n') out[used++] = L'\r';
+    if (code_point >= 0x10000) {
+      code_point -= 0x10000;
+      out[used++] = static_cast<wchar_t>(0xD800 | (code_point >> 10));
+      code_point = 0xDC00 | (code_point & 0x3FF);
+    }
+    out[used++] = static_cast<wchar_t>(code_point);
+  }
+  out[used] = L'\0';
+  return used;
+}
+
+// A console shows the wide text whatever its code page; the bytes of UTF-8
+// would show right only on one set to UTF-8.
+bool PrintToConsole(HANDLE console, const char* format, va_list args) {
+  va_list again;
+  va_copy(again, args);
+  const int length = std::vsnprintf(nullptr, 0, format, args);
+  bool ok = false;
+  auto* text = length < 0 ? nullptr : static_cast<char*>(LocalAlloc(LMEM_FIXED, length + 1));
+  auto* wide = text == nullptr ? nullptr
+                               : static_cast<wchar_t*>(LocalAlloc(
+                                     LMEM_FIXED, (2 * length + 1) * sizeof(wchar_t)));
+  if (wide != nullptr) {
+    std::vsnprintf(text, length + 1, format, again);
+    const DWORD units = ConsoleText(text, wide);
+    DWORD done = 0;
+    DWORD written = 0;
+    while (done < units && WriteConsoleW(console, wide + done, units - done, &written, nullptr) &&
+           written > 0) {
+      done += written;
+    }
+    ok = done == units;
+  }
+  LocalFree(wide);
+  LocalFree(text);
+  va_end(again);
+  return ok;
+}
+
+// Redirected output gets the bytes as they are, as on Linux: a file or a
+// pipe gets the same bytes from both builds.
+bool PrintToStream(const char* format, va_list args) {
   // Text mode is the runtime's default, but a program linked with binmode
   // or a changed _fmode would write bare LF; the list's readers and the
   // Linux build expect CR LF. The stream is empty here (flushed after every
   // message), so switching its mode loses nothing.
   _setmode(_fileno(stdout), _O_TEXT);
+  const int length = std::vprintf(format, args);
+  return std::fflush(stdout) == 0 && length >= 0;
+}
+
+}  // namespace
+
+bool ConsolePrint(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  const int length = std::vprintf(format, args);
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  const bool ok = output != nullptr && output != INVALID_HANDLE_VALUE &&
+                          GetConsoleMode(output, &mode)
+                      ? PrintToConsole(output, format, args)
+                      : PrintToStream(format, args);
   va_end(args);
-  return std::fflush(stdout) == 0 && length >= 0;
+  return ok;
 }
 
 int StatusLineColumns() {
