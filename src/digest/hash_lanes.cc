@@ -62,7 +62,8 @@ void OpenLaneFile(HashQueue* queue, HashWorker* worker, int index) {
     return;
   }
   const Clock::time_point now = Clock::now();
-  if (lane.state == LaneState::Opening) {
+  if (!lane.waited) {
+    lane.waited = true;
     lane.waiting_since = now;
     lane.last_try = false;
   }
@@ -190,6 +191,7 @@ void ClaimFiles(HashQueue* queue, HashWorker* worker) {
     lane.ticket = by_place ? FirstQueuedByPlace(queue) : queue->next_claim;
     if (lane.ticket == queue->next_claim) ++queue->next_claim;
     JobOf(queue, lane.ticket).state = JobState::Claimed;
+    lane.waited = false;
     lane.place = JobOf(queue, lane.ticket).place;
     lane.state = LaneState::Opening;
     --share;
@@ -303,7 +305,7 @@ void RunHashWorker(HashQueue* queue, HashWorker* worker) {
     } else if (WorkerWaits(worker)) {
       queue->work.wait_for(lock, HandleRetryInterval);
     } else {
-      queue->work.wait(lock);
+      queue->work.wait_for(lock, ResultPollInterval);
     }
   }
 }

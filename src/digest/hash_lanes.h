@@ -39,6 +39,7 @@ struct WorkerLane {
   unsigned ticket;     // the lane's file, while the lane is not free
   DWORD wait_error;    // what the waiting open failed with
   unsigned releases_seen;  // the run's closes when the open was tried
+  bool waited;         // an open of the lane's file has failed and waited
   bool last_try;       // tried again with nothing of the run's left to close
   std::chrono::steady_clock::time_point tried_at;
   std::chrono::steady_clock::time_point waiting_since;

@@ -155,7 +155,10 @@ void TakeHashResult(HashQueue* queue, HashResult* result) {
   std::unique_lock<std::mutex> lock(queue->mutex);
   HashJob& job = JobOf(queue, queue->oldest);
   if (queue->plan.threads > 1) {
-    queue->results.wait(lock, [&job] { return job.state == JobState::Done; });
+    // Woken when a worker hands in the oldest file; the bounded wait looks
+    // again now and then all the same, so that no wake-up missed could
+    // stall the run.
+    while (job.state != JobState::Done) queue->results.wait_for(lock, ResultPollInterval);
   } else {
     HashInline(queue, lock);
   }

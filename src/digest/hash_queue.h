@@ -40,6 +40,7 @@ constexpr unsigned MaxHashThreads = 64;
 constexpr char HashThreadsVariable[] = "DORVANE_THREADS";
 constexpr std::chrono::milliseconds HandleRetryInterval{5};
 constexpr std::chrono::seconds HandleWaitLimit{5};
+constexpr std::chrono::milliseconds ResultPollInterval{20};
 
 // How the run hashes: chosen once, at start.
 struct HashPlan {
