@@ -165,11 +165,33 @@ void FillLane(HashQueue* queue, HashWorker* worker, int index) {
   FeedLane(&worker->schedule, index, lane.feed.buffer, got);
 }
 
-void ClaimFiles(HashQueue* queue, HashWorker* worker) {
-  int free_lanes = 0;
-  for (int i = 0; i < worker->schedule.kernel->lanes; ++i) {
-    if (worker->lanes[i].state == LaneState::Free) ++free_lanes;
+bool InFlight(const HashQueue* queue, std::uint64_t hash) {
+  for (unsigned i = 0; i < queue->in_flight_count; ++i) {
+    if (queue->in_flight[i] == hash) return true;
   }
+  return false;
+}
+
+void LeaveFlight(HashQueue* queue, std::uint64_t hash) {
+  for (unsigned i = 0; i < queue->in_flight_count; ++i) {
+    if (queue->in_flight[i] != hash) continue;
+    queue->in_flight[i] = queue->in_flight[--queue->in_flight_count];
+    return;
+  }
+}
+
+// Marks a worker's finished files done; the writer is woken for the oldest.
+void PublishDone(HashQueue* queue, HashWorker* worker) {
+  for (unsigned i = 0; i < worker->done_count; ++i) {
+    HashJob& job = JobOf(queue, worker->done[i]);
+    job.state = JobState::Done;
+    LeaveFlight(queue, job.path_hash);
+    if (worker->done[i] == queue->oldest) queue->results.notify_one();
+  }
+  worker->done_count = 0;
+}
+
+void ClaimFiles(HashQueue* queue, HashWorker* worker) {
   while (queue->next_claim != queue->end &&
          JobOf(queue, queue->next_claim).state != JobState::Queued) {
     ++queue->next_claim;
@@ -188,9 +210,14 @@ void ClaimFiles(HashQueue* queue, HashWorker* worker) {
       ++queue->next_claim;
     }
     if (queue->next_claim == queue->end) return;
-    lane.ticket = by_place ? FirstQueuedByPlace(queue) : queue->next_claim;
-    if (lane.ticket == queue->next_claim) ++queue->next_claim;
-    JobOf(queue, lane.ticket).state = JobState::Claimed;
+    const unsigned ticket = by_place ? FirstQueuedByPlace(queue) : queue->next_claim;
+    HashJob& job = JobOf(queue, ticket);
+    // Its twin goes first; the claims go on once it is done.
+    if (InFlight(queue, job.path_hash)) return;
+    lane.ticket = ticket;
+    if (ticket == queue->next_claim) ++queue->next_claim;
+    job.state = JobState::Claimed;
+    queue->in_flight[queue->in_flight_count++] = job.path_hash;
     lane.waited = false;
     lane.place = JobOf(queue, lane.ticket).place;
     lane.state = LaneState::Opening;
@@ -222,11 +249,7 @@ void FreeHashWorker(HashWorker* worker) {
 }
 
 void SettleWorker(HashQueue* queue, HashWorker* worker) {
-  for (unsigned i = 0; i < worker->done_count; ++i) {
-    JobOf(queue, worker->done[i]).state = JobState::Done;
-    if (worker->done[i] == queue->oldest) queue->results.notify_one();
-  }
-  worker->done_count = 0;
+  PublishDone(queue, worker);
   if (worker->closed > 0) {
     worker->closed = 0;
     queue->work.notify_all();
@@ -239,11 +262,7 @@ void SettleWorker(HashQueue* queue, HashWorker* worker) {
       }
     }
     // A give-up is a result too.
-    for (unsigned i = 0; i < worker->done_count; ++i) {
-      JobOf(queue, worker->done[i]).state = JobState::Done;
-      if (worker->done[i] == queue->oldest) queue->results.notify_one();
-    }
-    worker->done_count = 0;
+    PublishDone(queue, worker);
   }
   if (queue->plan.storage == StorageRotational) SettleTurn(queue, worker);
   if (!queue->stopping && !worker->opens_held) ClaimFiles(queue, worker);

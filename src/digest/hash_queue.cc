@@ -36,6 +36,12 @@ unsigned Enqueue(HashQueue* queue, const char* path, DWORD open_flags,
   if (length > HashPathSize - 1) length = HashPathSize - 1;
   std::memcpy(job.path, path, length);
   job.path[length] = '\0';
+  // FNV-1a.
+  std::uint64_t hash = 14695981039346656037ull;
+  for (std::size_t i = 0; i < length; ++i) {
+    hash = (hash ^ static_cast<unsigned char>(job.path[i])) * 1099511628211ull;
+  }
+  job.path_hash = hash;
   job.open_flags = open_flags;
   job.place = 0;
   // Once the disk shows, each file's place orders the reads; asking it
@@ -104,6 +110,7 @@ HashQueue* StartHashQueue(const HashPlan& plan) {
   queue->stopping = false;
   queue->cold.store(false);
   queue->turn_owner = -1;
+  queue->in_flight_count = 0;
   // One thread: the caller's own, with one worker's lanes.
   const unsigned count = plan.threads > 1 ? plan.threads : 1;
   queue->worker_count = 0;

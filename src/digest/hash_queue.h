@@ -79,6 +79,7 @@ enum class JobState : unsigned char { Queued, Claimed, Done };
 
 struct HashJob {
   char path[HashPathSize];
+  std::uint64_t path_hash;  // tells paths apart quickly (see in_flight)
   std::uint64_t place;  // where it lies on the disk; 0 when not asked
   DWORD open_flags;
   JobState state;
@@ -110,6 +111,12 @@ struct HashQueue {
   // by the caller's thread without the lock.
   std::atomic<bool> cold;
   int turn_owner;        // the worker reading from the disk; -1 for none
+  // The path hashes of the files claimed and not done: a file queued twice
+  // (a list that names it twice) is claimed again only once the first is
+  // done, as one thread would hash them. On Windows a second open of a file
+  // held without sharing would fail.
+  unsigned in_flight_count;
+  std::uint64_t in_flight[MaxHashThreads * Md5MaxLanes];
   unsigned worker_count;
   HashWorker* workers[MaxHashThreads];
   std::thread threads[MaxHashThreads];

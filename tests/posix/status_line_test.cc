@@ -59,15 +59,18 @@ TerminalRun RunOnTerminal(std::vector<const char*> args, const char* env = "", b
   const Clock::time_point start = Clock::now();
   const pid_t child = forkpty(&master, nullptr, nullptr, &size);
   if (child == 0) {
+    // The output as written, without CRs added: set before the program
+    // can write a byte.
+    termios own;
+    tcgetattr(STDOUT_FILENO, &own);
+    own.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tcsetattr(STDOUT_FILENO, TCSANOW, &own);
     args.resize(3, nullptr);
     if (env[0] != '\0') putenv(const_cast<char*>(env));
     execl(DORVANE_BINARY, DORVANE_BINARY, args[0], args[1], args[2], nullptr);
     _exit(127);
   }
-  termios settings;  // the output as written, without CRs added
-  tcgetattr(master, &settings);
-  settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-  tcsetattr(master, TCSANOW, &settings);
+  termios settings;
   TerminalRun run;
   char buffer[4096];
   for (pollfd wait = {master, POLLIN, 0}; poll(&wait, 1, 60000) > 0;) {
