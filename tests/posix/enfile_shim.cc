@@ -65,43 +65,24 @@ Function Next(const char* name) {
 
 }  // namespace
 
+// Each open passes on what it was given; the mode is read whatever the
+// flags, as passing it on unused does no harm.
+#define FAILING_OPEN(name, parameters, arguments)  \
+  int name parameters {                             \
+    va_list args;                                   \
+    va_start(args, flags);                          \
+    const mode_t mode = va_arg(args, mode_t);       \
+    va_end(args);                                   \
+    if (Fails(path, flags)) return -1;              \
+    return Next<decltype(&name)>(#name) arguments;  \
+  }
+
 extern "C" {
 
-int open(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = va_arg(args, mode_t);
-  va_end(args);
-  if (Fails(path, flags)) return -1;
-  return Next<int (*)(const char*, int, mode_t)>("open")(path, flags, mode);
-}
-
-int open64(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = va_arg(args, mode_t);
-  va_end(args);
-  if (Fails(path, flags)) return -1;
-  return Next<int (*)(const char*, int, mode_t)>("open64")(path, flags, mode);
-}
-
-int openat(int at, const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = va_arg(args, mode_t);
-  va_end(args);
-  if (Fails(path, flags)) return -1;
-  return Next<int (*)(int, const char*, int, mode_t)>("openat")(at, path, flags, mode);
-}
-
-int openat64(int at, const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = va_arg(args, mode_t);
-  va_end(args);
-  if (Fails(path, flags)) return -1;
-  return Next<int (*)(int, const char*, int, mode_t)>("openat64")(at, path, flags, mode);
-}
+FAILING_OPEN(open, (const char* path, int flags, ...), (path, flags, mode))
+FAILING_OPEN(open64, (const char* path, int flags, ...), (path, flags, mode))
+FAILING_OPEN(openat, (int at, const char* path, int flags, ...), (at, path, flags, mode))
+FAILING_OPEN(openat64, (int at, const char* path, int flags, ...), (at, path, flags, mode))
 
 long syscall(long number, ...) {
   va_list args;

@@ -90,9 +90,10 @@ TerminalRun RunOnTerminal(std::vector<const char*> args, const char* env = "", b
   return run;
 }
 
-// Today's output with the summary line, whose bytes and time vary, before
-// the prompt.
-void ExpectOutput(const TerminalRun& run, const std::string& report, const std::string& head) {
+// The exit code and the output, up to the summary line's bytes and time.
+void ExpectOutput(const TerminalRun& run, int exit_code, const std::string& report,
+                  const std::string& head) {
+  EXPECT_EQ(run.exit_code, exit_code);
   EXPECT_EQ(run.rest.substr(0, Banner.size() + report.size() + head.size() + 1), Banner + report + "\r" + head);
   const std::string tail = std::string("\x1b[K\r\n") + PromptText + "\r\n";
   EXPECT_EQ(run.rest.substr(run.rest.size() - std::min(run.rest.size(), tail.size())), tail);
@@ -113,8 +114,8 @@ TEST(StatusLine, ProgressComesAfterASecondStaysNarrowAndIsErased) {
     for (const char* command : {"c", "t"}) {
       SCOPED_TRACE(std::string(command) + std::to_string(links));
       const TerminalRun run = RunOnTerminal({command, "../list.lst", "."});
-      EXPECT_EQ(run.exit_code, 0);
-      ExpectOutput(run, "", (command[0] == 'c' ? "listed " : "checked ") + std::to_string(links) + " files, 0 ");
+      const char* head = command[0] == 'c' ? "listed " : "checked ";
+      ExpectOutput(run, 0, "", head + std::to_string(links) + " files, 0 ");
       for (const std::string& line : run.progress) EXPECT_LT(line.size(), Columns) << line;
       EXPECT_LE(run.progress.size(), 10 * run.arrival.back() + 1);
       EXPECT_TRUE(run.progress.empty() || run.first_progress >= 1.0) << run.first_progress;
@@ -129,22 +130,18 @@ TEST(StatusLine, ProgressComesAfterASecondStaysNarrowAndIsErased) {
 TEST(StatusLine, TheSummaryCountsWhatWasLeftOutAndWhatFailed) {
   ScopedTempDir temp;
   MakeDirectory("tree/sub");
-  for (const char* name : {"tree/abc", "tree/abcd", "tree/sub/ab", "tree/held", "tree/bad\x01"}) {
-    WriteTextFile(name, std::string(name).substr(std::string(name).rfind('/') + 1));
-  }
+  for (const std::string name : {"tree/abc", "tree/abcd", "tree/sub/ab", "tree/held", "tree/bad\x01"})
+    WriteTextFile(name, name.substr(name.rfind('/') + 1));
   ASSERT_EQ(symlink("nowhere", "tree/broken"), 0);
   ASSERT_EQ(mkfifo("tree/fifo", 0600), 0);
-  auto holder = std::make_unique<HeldFile>("tree/held");
-  ASSERT_TRUE(holder->held());
-  TerminalRun run = RunOnTerminal({"c", "list.lst", "tree"});
-  EXPECT_EQ(run.exit_code, 0);
-  ExpectOutput(run, "", "listed 3 files, 4 left out, 9 B in ");
+  const HeldFile holder("tree/held");
+  ASSERT_TRUE(holder.held());
+  ExpectOutput(RunOnTerminal({"c", "list.lst", "tree"}), 0, "", "listed 3 files, 4 left out, 9 B in ");
   WriteTextFile("tree/abcd", "abce");
   RemoveFile("tree/sub/ab");
   ChangeDirectory("tree");
-  run = RunOnTerminal({"t", "../list.lst"});
-  EXPECT_EQ(run.exit_code, 2);
-  ExpectOutput(run, "errors:\r\n.\\abcd\r\n.\\sub\\ab\r\n", "checked 3 files, 2 failed, 3 B in ");
+  ExpectOutput(RunOnTerminal({"t", "../list.lst"}), 2, "errors:\r\n.\\abcd\r\n.\\sub\\ab\r\n",
+               "checked 3 files, 2 failed, 3 B in ");
 }
 
 // Never answered, each run must end by itself; then a new session with
@@ -155,11 +152,7 @@ TEST(StatusLine, HelpAndVersionEndWithoutAKeyWaitAndAFileGetsNothingNew) {
   WriteTextFile("tree/a", "abc");
   const std::string version =
       std::string("dorvane ") + DORVANE_VERSION + "\r\nMD5 kernel " + ChooseMd5LaneKernel()->name + ", ";
-  const struct {
-    std::vector<const char*> args;
-    const char* env;
-    std::string output;
-  } rows[] = {
+  const struct { std::vector<const char*> args; const char* env; std::string output; } rows[] = {
       {{"--help"}, "", "Syntax:\r\n"},
       {{"--version"}, "", version + std::to_string(ChooseHashPlan().threads) + " thread"},
       {{"-V"}, "DORVANE_THREADS=4", version + "4 threads\r\n"},

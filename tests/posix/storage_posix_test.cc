@@ -1,6 +1,5 @@
 // Finding the storage kind from a sysfs tree built like the kernel's, and
 // reading only what is in memory.
-#include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -34,9 +33,9 @@ fs::path Device(const fs::path& root, const std::string& where, const std::strin
   return device;
 }
 
-void Slave(const fs::path& device, const fs::path& under) {
+void Slave(const fs::path& device, std::initializer_list<fs::path> beneath) {
   fs::create_directories(device / "slaves");
-  fs::create_symlink(under, device / "slaves" / under.filename());
+  for (const fs::path& under : beneath) fs::create_symlink(under, device / "slaves" / under.filename());
 }
 
 TEST(Storage, SysfsTreesOfStackedDevices) {
@@ -50,25 +49,18 @@ TEST(Storage, SysfsTreesOfStackedDevices) {
   Put(nvme_p2 / "partition", "2\n");
   Device(root, "pci0/block/sdz", "8:240", nullptr);  // no queue attribute
   // device-mapper reports its own flag, which the disks beneath overrule.
-  Slave(Device(root, "virtual/block/dm-0", "254:0", "0\n"), sda1);
-  Slave(root / "devices/virtual/block/dm-0", nvme_p2);
-  Slave(Device(root, "virtual/block/dm-1", "254:1", "1\n"), nvme_p2);
+  Slave(Device(root, "virtual/block/dm-0", "254:0", "0\n"), {sda1, nvme_p2});
+  Slave(Device(root, "virtual/block/dm-1", "254:1", "1\n"), {nvme_p2});
   const fs::path md0 = Device(root, "virtual/block/md0", "9:0", "0\n");
-  Slave(md0, nvme);
-  Slave(md0, nvme_p2);
-  Slave(Device(root, "virtual/block/dm-2", "254:2", "1\n"), md0);
-  const fs::path dm3 = Device(root, "virtual/block/dm-3", "254:3", "0\n");
-  Slave(dm3, nvme_p2);
-  Slave(dm3, root / "devices/pci0/block/gone");
+  Slave(md0, {nvme, nvme_p2});
+  Slave(Device(root, "virtual/block/dm-2", "254:2", "1\n"), {md0});
+  Slave(Device(root, "virtual/block/dm-3", "254:3", "0\n"), {nvme_p2, root / "devices/pci0/block/gone"});
   const fs::path loop = Device(root, "virtual/block/dm-4", "254:4", "0\n");
-  Slave(loop, loop);
+  Slave(loop, {loop});
 
-  const struct {
-    unsigned major, minor;
-    StorageKind kind;
-  } cases[] = {
-      {8, 0, StorageRotational},   {8, 1, StorageRotational},  // disk, partition
-      {259, 0, StorageSolid},      {259, 2, StorageSolid},
+  const struct { unsigned major, minor; StorageKind kind; } cases[] = {
+      {8, 0, StorageRotational},    {8, 1, StorageRotational},  // disk, partition
+      {259, 0, StorageSolid},       {259, 2, StorageSolid},
       {254, 0, StorageRotational},  // one of two disks spins
       {254, 1, StorageSolid},       // one solid partition beneath
       {9, 0, StorageSolid},         // md over solid disks
@@ -78,10 +70,8 @@ TEST(Storage, SysfsTreesOfStackedDevices) {
       {8, 240, StorageUnknown},     // no rotational attribute
       {7, 99, StorageUnknown},      // no such device
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(FindDeviceStorage(root.c_str(), c.major, c.minor), c.kind)
-        << c.major << ":" << c.minor;
-  }
+  for (const auto& c : cases)
+    EXPECT_EQ(FindDeviceStorage(root.c_str(), c.major, c.minor), c.kind) << c.major << ":" << c.minor;
   EXPECT_EQ(FindDeviceStorage("/no/such/sysfs", 8, 0), StorageUnknown);
 
   // File systems with a made-up device number, found by their mount source.
@@ -92,26 +82,19 @@ TEST(Storage, SysfsTreesOfStackedDevices) {
                    "30 1 0:45 / /data rw - btrfs /dev/sda1 rw\n"
                    "31 1 0:46 / /o rw shared:1 - overlay overlay rw\n"
                    "32 1 0:47 / /b rw shared:2 master:1 - btrfs /dev/nvme0n1p2 rw\n");
-  const struct {
-    unsigned minor;
-    StorageKind kind;
-  } mounts[] = {{45, StorageRotational}, {47, StorageSolid}, {46, StorageUnknown},
-                {48, StorageUnknown}};
-  for (const auto& m : mounts) {
-    EXPECT_EQ(FindMountStorage("mountinfo", root.c_str(), 0, m.minor), m.kind) << m.minor;
-  }
-  EXPECT_EQ(FindMountStorage("mountinfo", root.c_str(), 8, 0), StorageRotational);
+  const struct { unsigned major, minor; StorageKind kind; } mounts[] = {
+      {0, 45, StorageRotational}, {0, 47, StorageSolid}, {0, 46, StorageUnknown}, {0, 48, StorageUnknown},
+      {8, 0, StorageRotational}};
+  for (const auto& m : mounts)
+    EXPECT_EQ(FindMountStorage("mountinfo", root.c_str(), m.major, m.minor), m.kind) << m.minor;
 }
 
 TEST(Storage, EnvironmentOverridesDetection) {
   ScopedTempDir temp;
   unsetenv("DORVANE_STORAGE");
   const StorageKind detected = FindStorage(".");
-  const struct {
-    const char* value;
-    StorageKind kind;
-  } cases[] = {{"rotational", StorageRotational}, {"solid", StorageSolid},
-               {"Solid", detected}, {"", detected}};
+  const struct { const char* value; StorageKind kind; } cases[] = {
+      {"rotational", StorageRotational}, {"solid", StorageSolid}, {"Solid", detected}, {"", detected}};
   for (const auto& c : cases) {
     setenv("DORVANE_STORAGE", c.value, 1);
     EXPECT_EQ(FindStorage("."), c.kind) << c.value;
@@ -131,9 +114,7 @@ TEST(Storage, CachedReadsGiveTheFileWhereReadFileGoesOn) {
   char buffer[100000];
   DWORD got = 0;
   const CachedRead first = ReadFileIfCached(file, buffer, 5000, &got);
-  if (first == CachedReadCannotTell) {
-    GTEST_SKIP() << "no reads that refuse to wait here";
-  }
+  if (first == CachedReadCannotTell) GTEST_SKIP() << "no reads that refuse to wait here";
   ASSERT_EQ(first, CachedReadDone);
   EXPECT_EQ(std::string(buffer, got), content.substr(0, 5000));
   EXPECT_EQ(ReadOnce(file, 8192), content.substr(5000, 8192));
@@ -144,18 +125,12 @@ TEST(Storage, CachedReadsGiveTheFileWhereReadFileGoesOn) {
 
   // Out of memory (written back, then dropped): whatever the answer, the
   // bytes given and what ReadFile reads next are the file's.
-  const int fd = open("f", O_RDONLY);
-  ASSERT_GE(fd, 0);
-  fsync(fd);
-  posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-  close(fd);
+  DropCachedPages("f");
   file = OpenForReading("f");
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   const CachedRead cold = ReadFileIfCached(file, buffer, 8192, &got);
   ASSERT_NE(cold, CachedReadFailed);
-  if (cold != CachedReadDone) {
-    EXPECT_EQ(got, 0u);
-  }
+  if (cold != CachedReadDone) EXPECT_EQ(got, 0u);
   EXPECT_EQ(std::string(buffer, got), content.substr(0, got));
   EXPECT_EQ(ReadOnce(file, 400000), content.substr(got));
   EXPECT_EQ(ReadFileIfCached(file, buffer, 8192, &got), CachedReadDone);

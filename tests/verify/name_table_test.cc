@@ -66,9 +66,8 @@ TEST(NameTable, EveryNameIsListedAsUtf8AndFoundAgain) {
   for (const NameRow& row : Rows) {
     const std::size_t dir = list.find("DIR:  \"" + row.directory + "\"\r\n");
     ASSERT_NE(dir, std::string::npos) << row.what;
-    EXPECT_NE(list.find("  " + std::to_string(std::string(row.what).size()) + "  \"" +
-                        row.name + "\"\r\n", dir),
-              std::string::npos) << row.what;
+    const std::string size = std::to_string(std::string(row.what).size());
+    EXPECT_NE(list.find("  " + size + "  \"" + row.name + "\"\r\n", dir), std::string::npos) << row.what;
   }
   EXPECT_EQ(list.find(DeepName(2)), std::string::npos);
 
@@ -86,8 +85,7 @@ TEST(NameTable, EveryNameIsListedAsUtf8AndFoundAgain) {
 TEST(NameTable, ListsInTheLegacyCodePageStillVerify) {
   if (!LegacyCodePageIsWindows1252()) GTEST_SKIP() << "another ANSI code page";
   ScopedTempDir temp;
-  MakeFile(Rows[0]);
-  MakeFile(Rows[1]);
+  for (int row : {0, 1}) MakeFile(Rows[row]);
   WriteTextFile(FilePath(".\\\xE2\x82\xAC" "uro"), "abc");
   WriteTextFile("legacy.txt",
                 "DIR:  \".\\\"\r\nFILE: " + HexDigestOf(Rows[0].what) + "  1  \"caf\xE9.txt\"\r\n" +
