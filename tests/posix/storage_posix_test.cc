@@ -130,7 +130,9 @@ TEST(Storage, CachedReadsGiveTheFileWhereReadFileGoesOn) {
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   const CachedRead cold = ReadFileIfCached(file, buffer, 8192, &got);
   ASSERT_NE(cold, CachedReadFailed);
-  if (cold != CachedReadDone) EXPECT_EQ(got, 0u);
+  if (cold != CachedReadDone) {
+    EXPECT_EQ(got, 0u);
+  }
   EXPECT_EQ(std::string(buffer, got), content.substr(0, got));
   EXPECT_EQ(ReadOnce(file, 400000), content.substr(got));
   EXPECT_EQ(ReadFileIfCached(file, buffer, 8192, &got), CachedReadDone);
