@@ -191,11 +191,16 @@ void PublishDone(HashQueue* queue, HashWorker* worker) {
   worker->done_count = 0;
 }
 
-void ClaimFiles(HashQueue* queue, HashWorker* worker) {
+// Moves next_claim past the files claimed out of order or done at queueing.
+void SkipClaimedFiles(HashQueue* queue) {
   while (queue->next_claim != queue->end &&
          JobOf(queue, queue->next_claim).state != JobState::Queued) {
     ++queue->next_claim;
   }
+}
+
+void ClaimFiles(HashQueue* queue, HashWorker* worker) {
+  SkipClaimedFiles(queue);
   const bool by_place = queue->plan.storage == StorageRotational &&
                         queue->cold.load(std::memory_order_relaxed);
   // A fair share of what waits, so that one worker does not take every
@@ -205,10 +210,7 @@ void ClaimFiles(HashQueue* queue, HashWorker* worker) {
   for (int i = 0; i < worker->schedule.kernel->lanes && share > 0; ++i) {
     WorkerLane& lane = worker->lanes[i];
     if (lane.state != LaneState::Free) continue;
-    while (queue->next_claim != queue->end &&
-           JobOf(queue, queue->next_claim).state != JobState::Queued) {
-      ++queue->next_claim;
-    }
+    SkipClaimedFiles(queue);
     if (queue->next_claim == queue->end) return;
     const unsigned ticket = by_place ? FirstQueuedByPlace(queue) : queue->next_claim;
     HashJob& job = JobOf(queue, ticket);

@@ -168,6 +168,10 @@ bool WalkTree(char* path, WalkQueue* queue) {
     CountLeftOut(queue->counts);
     return true;
   }
+  // Room for a subdirectory's name: its path with its closing backslash
+  // must fit.
+  const std::size_t used = PathLength(path) + 1;
+  const std::size_t room = used < MaxPathLength ? MaxPathLength - used : 0;
   NameList subdirectories = {nullptr, 0, 0};
   bool ok = true;
   do {
@@ -175,9 +179,7 @@ bool WalkTree(char* path, WalkQueue* queue) {
       ok = QueueFileEntry(queue, path, entry);
     } else if (IsDotEntry(entry.cFileName)) {
       continue;
-    } else if (!HasControlByte(entry.cFileName) &&
-               // The subdirectory's path with its closing backslash must fit.
-               PathLength(path) + PathLength(entry.cFileName) + 1 <= MaxPathLength) {
+    } else if (!HasControlByte(entry.cFileName) && PathLength(entry.cFileName) <= room) {
       ok = AddName(&subdirectories, entry.cFileName);
     } else {
       CountLeftOut(queue->counts);
