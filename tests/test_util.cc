@@ -49,6 +49,11 @@ std::string FullPathOf(const std::string& name) {
   return length > 0 && length < MAX_PATH ? std::string(buffer) : std::string();
 }
 
+void WriteOneFileList(const std::string& list_name) {
+  WriteTextFile("f", "abc");
+  WriteTextFile(list_name, "DIR:  \".\\\"\r\nFILE: " + Abc + "  3  \"f\"\r\n");
+}
+
 std::string CleanTestOutput() { return Banner + Prompt; }
 
 std::string HexDigestOf(const std::string& bytes) {

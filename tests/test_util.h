@@ -19,6 +19,10 @@ inline const std::string Prompt = "press any key to continue...\r\n";
 // The digest of "abc" as a FILE line holds it.
 inline const std::string Abc = "900150983CD24FB0D6963F7D28E17F72";
 
+// Writes the file "f" (abc) and list_name, a list that names it alone: a
+// test of it passes.
+void WriteOneFileList(const std::string& list_name);
+
 // The program's output for a test that found no failures.
 std::string CleanTestOutput();
 

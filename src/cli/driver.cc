@@ -3,11 +3,13 @@
 #include "cli/driver.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "listing/list_format.h"
 #include "listing/walker.h"
 #include "platform/console.h"
+#include "platform/describe.h"
 #include "platform/file64.h"
 #include "platform/process.h"
 #include "platform/storage.h"
@@ -50,6 +52,49 @@ bool WriteSection(RunMode mode, HANDLE list_file, const char* root_path,
   HashPlan tree_plan = plan;
   tree_plan.storage = FindStorage(".");
   return WalkDirectory(path, list_file, tree_plan, no_handle, counts);
+}
+
+// A test that read no FILE line checked nothing, which is no pass; the
+// list's first bytes may tell what it is instead.
+void TellNothingChecked(HANDLE list_file, const char* list_name) {
+  char head[4096];
+  DWORD got = 0;
+  const char* kind = nullptr;
+  if (SetFilePointer(list_file, 0, nullptr, FILE_BEGIN) == 0 &&
+      ReadFile(list_file, head, sizeof head, &got, nullptr)) {
+    kind = RecognizeOtherList(head, got);
+  }
+  char name[LineBufferSize];
+  PathForPeople(list_name, name, sizeof name);
+  if (kind != nullptr) {
+    ConsoleWarn("dorvane: %s holds no FILE line, so nothing was checked: it looks like %s\n",
+                name, kind);
+  } else {
+    ConsoleWarn("dorvane: %s holds no FILE line, so nothing was checked\n", name);
+  }
+}
+
+// Most listed files missing: the test most likely runs in another
+// directory than the one the list was made from.
+void TellWhereToTest(const RunCounts& counts) {
+  if (counts.missing == 0 || 2 * counts.missing <= counts.listed) return;
+  char here[PathBufferSize];
+  const DWORD length = GetCurrentDirectoryA(PathBufferSize, here);
+  if (length == 0 || length >= PathBufferSize) std::strcpy(here, ".");
+  char root[LineBufferSize];
+  PathForPeople(counts.root, root, sizeof root);
+  char made[2 * LineBufferSize] = "";
+  if (counts.roots == 1) {
+    std::snprintf(made, sizeof made, "; the list was made in %s: run the test there", root);
+  } else if (counts.roots > 1) {
+    std::snprintf(made, sizeof made,
+                  "; the list's first section was made in %s (each section is looked for "
+                  "below the one directory the test runs in)",
+                  root);
+  }
+  ConsoleWarn("dorvane: %llu of %llu listed files are missing below the current directory, %s%s\n",
+              static_cast<unsigned long long>(counts.missing),
+              static_cast<unsigned long long>(counts.listed), here, made);
 }
 
 }  // namespace
@@ -136,12 +181,23 @@ ListingResult RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
   return result;
 }
 
-int RunTest(HANDLE list_file, const HashPlan& plan, Progress* progress) {
+int RunTest(HANDLE list_file, const char* list_name, const HashPlan& plan,
+            Progress* progress) {
   ListReader reader;
   InitListReader(&reader, list_file, ListReadBufferSize);
-  RunCounts* counts = ProgressCounts(progress);
+  // Without a watcher of its own the test still counts, for its verdict.
+  Progress unwatched;
+  if (progress == nullptr) {
+    StartProgress(&unwatched, true);
+    unwatched.watched = false;
+    unwatched.counts.on_file = nullptr;
+    unwatched.counts.on_message = nullptr;
+  }
+  RunCounts* counts = ProgressCounts(progress != nullptr ? progress : &unwatched);
   // The size is asked only when a status line may show the share read.
-  if (counts != nullptr) FollowListReading(progress, &reader, QueryFileSize(list_file));
+  if (counts->on_file != nullptr) {
+    FollowListReading(progress, &reader, QueryFileSize(list_file));
+  }
   char failure_list[FailureListSize];
   // The listed files lie below the current directory.
   HashPlan tree_plan = plan;
@@ -163,6 +219,11 @@ int RunTest(HANDLE list_file, const HashPlan& plan, Progress* progress) {
   if (reader.failed) ConsolePrint("cannot read file\n");
   if (no_handle) ConsolePrint("too many open files\n");
   if (reader.failed || no_handle || !printed) return ExitTrouble;
+  if (counts->listed == 0) {
+    TellNothingChecked(list_file, list_name);
+    return ExitTrouble;
+  }
+  TellWhereToTest(*counts);
   return failure_list[0] != '\0' || !whole ? ExitFilesFailed : ExitClean;
 }
 

@@ -54,8 +54,12 @@ enum ListingResult { ListingWritten, ListingNoDirectory, ListingWriteFailed, Lis
 // test and is erased before the report. Returns ExitTrouble after such a
 // read error, lack of handles, or when a line of the report could not be
 // written, ExitFilesFailed when a file failed (a report cut at its size
-// has), ExitClean otherwise.
-[[nodiscard]] int RunTest(HANDLE list_file, const HashPlan& plan,
+// has), ExitClean otherwise. A list in which no FILE line could be read
+// checked nothing: standard error says so, naming list_name and what the
+// list looks like where that can be told, and the result is ExitTrouble.
+// When most listed files are missing, standard error says so and names
+// the directory the list was made in.
+[[nodiscard]] int RunTest(HANDLE list_file, const char* list_name, const HashPlan& plan,
                           Progress* progress = nullptr);
 
 // Prints the usage text.

@@ -1,6 +1,8 @@
 // Program entry: banner, arguments, mode, list file, closing prompt.
 #include "cli/driver.h"
+#include "listing/run_counts.h"
 #include "platform/console.h"
+#include "platform/describe.h"
 #include "platform/process.h"
 #include "platform/win32.h"
 
@@ -10,6 +12,9 @@ namespace {
 // without the banner or the key wait, for people and scripts alike.
 int PrintHelp() {
   PrintUsageText();
+  ConsolePrint("StartDir is the directory that c and a list. t takes FileName alone and\n"
+               "looks for the listed files below the directory it is run in: run it\n"
+               "from the directory the list was made from.\n\n");
   ConsolePrint("%s\n", ManualLocation());
   return ExitClean;
 }
@@ -20,6 +25,16 @@ int PrintVersion() {
   ConsolePrint("MD5 kernel %s, %u thread%s\n", plan.kernel->name, plan.threads,
                plan.threads == 1 ? "" : "s");
   return ExitClean;
+}
+
+// The system's reason for a failure with a name the user gave, on
+// standard error beside the message on standard output.
+void TellWhy(const char* what, const char* name, DWORD error) {
+  char shown[LineBufferSize];
+  char reason[ErrorTextSize];
+  PathForPeople(name, shown, sizeof shown);
+  DescribeError(error, reason, sizeof reason);
+  ConsoleWarn("dorvane: %s %s: %s\n", what, shown, reason);
 }
 
 }  // namespace
@@ -38,11 +53,17 @@ int main(int argc, char** argv) {
     PrintUsage();
     return ExitTrouble;
   }
+  // Create and append need the directory to list.
+  if (mode != ModeTest && argc < 4) {
+    PrintUsage();
+    return ExitTrouble;
+  }
   // A start directory that cannot be entered ends the run before the list
   // is opened, so that no empty list is left behind.
   const char* start_dir = argc > 3 ? argv[3] : nullptr;
   if (mode != ModeTest && !CanEnterDirectory(start_dir)) {
-    ConsolePrint("invalid directory: %s\n", start_dir != nullptr ? start_dir : "(null)");
+    TellWhy("cannot enter", start_dir, GetLastError());
+    ConsolePrint("invalid directory: %s\n", start_dir);
     ConsolePrint("press any key to continue...");
     WaitForKey();
     ConsolePrint("\n");
@@ -53,6 +74,7 @@ int main(int argc, char** argv) {
   const HashPlan plan = ChooseHashPlan();
   HANDLE list_file = OpenListFile(argv[2], mode);
   if (list_file == INVALID_HANDLE_VALUE) {
+    TellWhy(mode == ModeTest ? "cannot open" : "cannot create", argv[2], GetLastError());
     ConsolePrint("cannot %s file\n", mode == ModeTest ? "open" : "create");
     WaitForKey();
     return ExitTrouble;
@@ -64,7 +86,7 @@ int main(int argc, char** argv) {
   // whole is no list.
   int exit_code = ExitClean;
   if (mode == ModeTest) {
-    exit_code = RunTest(list_file, plan, &progress);
+    exit_code = RunTest(list_file, argv[2], plan, &progress);
     CloseHandle(list_file);
     PrintRunSummary(&progress);
   } else {

@@ -92,6 +92,10 @@ void Draw(Progress* progress, Clock::time_point now) {
   progress->shown = true;
 }
 
+void OnMessage(void* watcher, const char* text) {
+  ShowProgressMessage(static_cast<Progress*>(watcher), text);
+}
+
 void OnFile(void* watcher) {
   auto* progress = static_cast<Progress*>(watcher);
   const Clock::time_point now = Clock::now();
@@ -104,9 +108,10 @@ void OnFile(void* watcher) {
 
 void StartProgress(Progress* progress, bool testing) {
   ClearRunCounts(&progress->counts);
-  progress->counts.on_file = OnFile;
-  progress->counts.watcher = progress;
   progress->watched = StatusLineColumns() > 0;
+  progress->counts.on_file = progress->watched ? OnFile : nullptr;
+  progress->counts.on_message = OnMessage;
+  progress->counts.watcher = progress;
   progress->shown = false;
   progress->testing = testing;
   progress->start = Clock::now();
@@ -116,7 +121,12 @@ void StartProgress(Progress* progress, bool testing) {
 }
 
 RunCounts* ProgressCounts(Progress* progress) {
-  return progress != nullptr && progress->watched ? &progress->counts : nullptr;
+  return progress != nullptr ? &progress->counts : nullptr;
+}
+
+void ShowProgressMessage(Progress* progress, const char* text) {
+  EndProgress(progress);
+  ConsoleWarn("%s\n", text);
 }
 
 void FollowListReading(Progress* progress, const ListReader* reader, std::uint64_t size) {
@@ -132,7 +142,17 @@ void EndProgress(Progress* progress) {
 }
 
 void PrintRunSummary(Progress* progress) {
-  if (progress == nullptr || !progress->watched) return;
+  if (progress == nullptr) return;
+  if (!progress->watched) {
+    // The entries left out were named as they came; a log gets their
+    // number too.
+    const auto left_out = static_cast<unsigned long long>(progress->counts.left_out);
+    if (!progress->testing && left_out > 0) {
+      ConsoleWarn("dorvane: %llu %s left out of the list\n", left_out,
+                  left_out == 1 ? "entry" : "entries");
+    }
+    return;
+  }
   EndProgress(progress);
   const RunCounts& counts = progress->counts;
   char bytes[32];

@@ -25,9 +25,14 @@ struct Progress {
 // second, and is redrawn at most ten times a second, as files are counted.
 void StartProgress(Progress* progress, bool testing);
 
-// The counts for the walk or the test to update: nullptr when nothing is
-// shown, so that an unwatched run counts nothing.
+// The counts for the walk or the test to update. They are kept whether or
+// not the status line is shown; the messages they take go to standard
+// error through ShowProgressMessage.
 RunCounts* ProgressCounts(Progress* progress);
+
+// Erases the status line, if one is shown, and writes text and a line end
+// to standard error, whatever it is; the next draw brings the line back.
+void ShowProgressMessage(Progress* progress, const char* text);
 
 // The test reads this list, of size bytes: the status line shows how much
 // of it has been read and the time left.
@@ -39,7 +44,8 @@ void FollowListReading(Progress* progress, const ListReader* reader,
 void EndProgress(Progress* progress);
 
 // Prints the line that stays: what was listed or checked, the bytes and the
-// time. Only when standard error is a terminal.
+// time, when standard error is a terminal; elsewhere the number of entries
+// a create or append left out, if any.
 void PrintRunSummary(Progress* progress);
 
 #endif  // DORVANE_CLI_PROGRESS_H_

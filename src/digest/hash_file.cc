@@ -31,6 +31,7 @@ void BeginFileHash(HANDLE file, FileHashState* state) {
   Md5Init(&state->context);
   state->count = 0;
   state->start_size = QueryFileSize(file);
+  state->read_failed = false;
 }
 
 // The size is queried afresh before every read, so a file that grows while
@@ -47,7 +48,10 @@ DWORD ReadNextBytes(HANDLE file, unsigned char* buffer, DWORD capacity,
                     FileHashState* state) {
   if (!MayReadMore(file, state)) return 0;
   DWORD got = 0;
-  if (!ReadFile(file, buffer, capacity, &got, nullptr)) return 0;
+  if (!ReadFile(file, buffer, capacity, &got, nullptr)) {
+    state->read_failed = true;
+    return 0;
+  }
   state->count += got;
   return got;
 }

@@ -31,6 +31,7 @@ struct FileHashState {
   Md5Context context;
   std::uint64_t count;       // bytes read so far
   std::uint64_t start_size;  // the file's size when hashing began
+  bool read_failed;          // a read failed: the hashing ended there
 };
 // Starts hashing the open file, whose position is at its start.
 void BeginFileHash(HANDLE file, FileHashState* state);

@@ -16,11 +16,13 @@ void NoteDone(HashWorker* worker, WorkerLane* lane) {
   lane->state = LaneState::Free;
 }
 
-void FailLane(HashQueue* queue, HashWorker* worker, WorkerLane* lane,
-              bool no_handle) {
+// The lane's file could not be opened, for error.
+void FailLane(HashQueue* queue, HashWorker* worker, WorkerLane* lane, DWORD error) {
   HashResult& result = JobOf(queue, lane->ticket).result;
   result.ok = false;
-  result.no_handle = no_handle;
+  result.no_handle = error == ERROR_TOO_MANY_OPEN_FILES;
+  result.failure = HashFailure::Open;
+  result.error = error;
   result.hex[0] = '\0';
   result.hashed_size = 0;
   NoteDone(worker, lane);
@@ -29,8 +31,10 @@ void FailLane(HashQueue* queue, HashWorker* worker, WorkerLane* lane,
 void FinishLane(HashQueue* queue, HashWorker* worker, int index) {
   WorkerLane& lane = worker->lanes[index];
   HashResult& result = JobOf(queue, lane.ticket).result;
+  const bool read_failed = lane.feed.state.read_failed;
   result.ok = FinishFeed(&lane.feed, result.hex, &result.hashed_size);
   result.no_handle = false;
+  if (!result.ok) result.failure = read_failed ? HashFailure::Read : HashFailure::Changed;
   CloseLane(&worker->schedule, index);
   queue->open_files.fetch_sub(1);
   queue->releases.fetch_add(1);
@@ -58,7 +62,7 @@ void OpenLaneFile(HashQueue* queue, HashWorker* worker, int index) {
     return;
   }
   if (error != ERROR_TOO_MANY_OPEN_FILES && error != ERROR_SHARING_VIOLATION) {
-    FailLane(queue, worker, &lane, false);
+    FailLane(queue, worker, &lane, error);
     return;
   }
   const Clock::time_point now = Clock::now();
@@ -90,7 +94,7 @@ void SettleWaitingLane(HashQueue* queue, HashWorker* worker, WorkerLane* lane,
       nothing_to_close && (lane->wait_error == ERROR_SHARING_VIOLATION ||
                            now - lane->waiting_since >= HandleWaitLimit);
   if (give_up && lane->last_try) {
-    FailLane(queue, worker, lane, lane->wait_error == ERROR_TOO_MANY_OPEN_FILES);
+    FailLane(queue, worker, lane, lane->wait_error);
   } else if (give_up) {
     lane->last_try = true;
     lane->state = LaneState::Opening;
@@ -153,6 +157,7 @@ void FillLane(HashQueue* queue, HashWorker* worker, int index) {
       return;
     }
     if (read == CachedReadCannotTell) got = ReadFeed(&lane.feed);
+    if (read == CachedReadFailed) lane.feed.state.read_failed = true;
   } else {
     got = ReadFeed(&lane.feed);
   }

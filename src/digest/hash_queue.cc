@@ -53,6 +53,8 @@ unsigned Enqueue(HashQueue* queue, const char* path, DWORD open_flags,
   job.note = note;
   job.result.ok = false;
   job.result.no_handle = false;
+  job.result.failure = state == JobState::Done ? HashFailure::Refused : HashFailure::None;
+  job.result.error = ERROR_SUCCESS;
   job.result.hex[0] = '\0';
   job.result.hashed_size = 0;
   std::lock_guard<std::mutex> lock(queue->mutex);

@@ -66,11 +66,22 @@ struct HashNote {
   char digest[HexDigestSize];  // the verifier: the digest listed
 };
 
+// Why a file has no digest.
+enum class HashFailure : unsigned char {
+  None,
+  Open,     // it could not be opened: error tells why
+  Read,     // a read failed part way
+  Changed,  // it changed while it was read, or kept growing
+  Refused,  // queued refused, never opened
+};
+
 struct HashResult {
   const char* path;        // as queued; valid until the next file is queued
   const HashNote* note;    // as queued; valid as long
   bool ok;                 // the digest was computed
   bool no_handle;          // not opened: handles ran out for good
+  HashFailure failure;     // None when ok
+  DWORD error;             // the open's error (GetLastError's) for Open
   char hex[HexDigestSize];     // empty when not ok
   std::uint64_t hashed_size;   // the size the digest covers; 0 when not ok
 };

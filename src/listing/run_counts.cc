@@ -1,7 +1,49 @@
-// The run's counts.
+// The run's counts, and the words for what the walk left out.
 #include "listing/run_counts.h"
 
+#include <cstdio>
 #include <cstring>
+
+#include "platform/describe.h"
+
+namespace {
+
+// The reason in words; error and path give the words of some.
+void DescribeLeftOut(const char* path, LeftOutReason reason, DWORD error, char* out,
+                     std::size_t size) {
+  char system[ErrorTextSize];
+  const char* text = "";
+  switch (reason) {
+    case LeftOutCannotOpen:
+      DescribeError(error, system, sizeof system);
+      std::snprintf(out, size, "cannot be opened: %s", system);
+      return;
+    case LeftOutNotListed:
+      DescribeError(error, system, sizeof system);
+      std::snprintf(out, size, "cannot be listed: %s; what it holds is left out", system);
+      return;
+    case LeftOutNotRegular: text = DescribeEntryKind(path); break;
+    case LeftOutReadFailed: text = "a read failed"; break;
+    case LeftOutChanged: text = "it changed while it was read"; break;
+    case LeftOutChangedSize: text = "it changed after it was listed"; break;
+    case LeftOutBackslash: text = "its name holds a backslash, which a list cannot carry"; break;
+    case LeftOutControlByte: text = "its name holds a control byte, which a list cannot carry"; break;
+    case LeftOutTooLong: text = "its path is longer than 259 characters"; break;
+    case LeftOutUnnamable: text = "the system cannot name it"; break;
+  }
+  std::snprintf(out, size, "%s", text);
+}
+
+void Tell(RunCounts* counts, const char* format, const char* path, const char* reason) {
+  if (counts->on_message == nullptr) return;
+  char shown[LineBufferSize];
+  PathForPeople(path, shown, sizeof shown);
+  char text[2 * LineBufferSize];
+  std::snprintf(text, sizeof text, format, shown, reason);
+  counts->on_message(counts->watcher, text);
+}
+
+}  // namespace
 
 void ClearRunCounts(RunCounts* counts) {
   std::memset(counts, 0, sizeof *counts);
@@ -14,18 +56,63 @@ void CountFile(RunCounts* counts, std::uint64_t bytes) {
   if (counts->on_file != nullptr) counts->on_file(counts->watcher);
 }
 
-void CountFailure(RunCounts* counts) {
+void CountFailure(RunCounts* counts, bool missing) {
   if (counts == nullptr) return;
   ++counts->failed;
+  if (missing) ++counts->missing;
   CountFile(counts, 0);
 }
 
-void CountLeftOut(RunCounts* counts) {
-  if (counts != nullptr) ++counts->left_out;
+void CountLeftOut(RunCounts* counts, const char* path, LeftOutReason reason, DWORD error) {
+  if (counts == nullptr) return;
+  ++counts->left_out;
+  if (counts->on_message == nullptr) return;
+  char reason_text[LineBufferSize];
+  DescribeLeftOut(path, reason, error, reason_text, sizeof reason_text);
+  Tell(counts, reason == LeftOutNotListed ? "dorvane: %s %s" : "dorvane: left out %s: %s",
+       path, reason_text);
+}
+
+void CountRefused(RunCounts* counts, const char* path) {
+  if (counts == nullptr) return;
+  Tell(counts, "dorvane: refused %s: %s", path,
+       "the path leads out of the current directory; it is not opened");
 }
 
 void CountDirectory(RunCounts* counts, const char* path) {
-  if (counts == nullptr) return;
+  if (counts == nullptr || counts->on_file == nullptr) return;
   std::strncpy(counts->directory, path, sizeof counts->directory - 1);
   counts->directory[sizeof counts->directory - 1] = '\0';
+}
+
+void CountRoot(RunCounts* counts, const char* path) {
+  if (counts == nullptr) return;
+  if (counts->roots++ == 0) {
+    std::strncpy(counts->root, path, sizeof counts->root - 1);
+    counts->root[sizeof counts->root - 1] = '\0';
+  }
+}
+
+void PathForPeople(const char* path, char* out, std::size_t size) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::size_t used = 0;
+  for (const auto* at = reinterpret_cast<const unsigned char*>(path); *at != 0; ++at) {
+    // U+0080 to U+009F: C2 80 to C2 9F.
+    const bool c1 = at[0] == 0xC2 && at[1] >= 0x80 && at[1] <= 0x9F;
+    if (!IsControlByte(*at) && !c1) {
+      if (used + 1 >= size) break;
+      out[used++] = static_cast<char>(*at);
+      continue;
+    }
+    const int bytes = c1 ? 2 : 1;
+    if (used + 4 * bytes >= size) break;
+    for (int i = 0; i < bytes; ++i) {
+      out[used++] = '\\';
+      out[used++] = 'x';
+      out[used++] = digits[at[i] >> 4];
+      out[used++] = digits[at[i] & 15];
+    }
+    at += bytes - 1;
+  }
+  out[used] = '\0';
 }

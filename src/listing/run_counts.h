@@ -1,7 +1,9 @@
-// What a run has done so far, for the lines that show it on a terminal:
-// counted where the walk writes a FILE line or leaves an entry out, and
-// where the test judges a file. Every update takes nullptr and then does
-// nothing, so a run that nobody watches counts nothing.
+// What a run has done so far: counted where the walk writes a FILE line or
+// leaves an entry out, and where the test reads a FILE line and judges its
+// file. The counts make the lines that show a run on a terminal and the
+// words that follow a test; every entry left out is also named, with its
+// reason, through on_message. Every update takes nullptr and then does
+// nothing.
 #ifndef DORVANE_LISTING_RUN_COUNTS_H_
 #define DORVANE_LISTING_RUN_COUNTS_H_
 
@@ -14,20 +16,55 @@ struct RunCounts {
   std::uint64_t bytes;     // the sizes of those files
   std::uint64_t left_out;  // entries the walk left out of the list
   std::uint64_t failed;    // checked files that failed
+  std::uint64_t listed;    // FILE lines the test read
+  std::uint64_t missing;   // checked files that were not found
+  std::uint64_t roots;     // ROOT lines the test read
+  char root[LineBufferSize];       // the path of the first ROOT line
   char directory[LineBufferSize];  // the path of the last DIR line taken
-  // Called after each file counted, in the thread that counts; may be null.
+  // Called after each file counted, in the thread that counts; null when
+  // nobody watches (the directory is not kept then either).
   void (*on_file)(void* watcher);
+  // Takes a message for people (an entry left out, and why); may be null.
+  void (*on_message)(void* watcher, const char* text);
   void* watcher;
 };
 
-// Zero counts, an empty directory and no watcher.
+// Why the walk left an entry out of the list.
+enum LeftOutReason {
+  LeftOutCannotOpen,      // the open failed, for the error given
+  LeftOutReadFailed,      // a read failed part way
+  LeftOutChanged,         // it changed while it was read
+  LeftOutChangedSize,     // its size is no longer the one listed
+  LeftOutNotRegular,      // a FIFO, socket, device, link to a directory...
+  LeftOutBackslash,       // its name holds the list's separator
+  LeftOutControlByte,     // its name holds a byte that ends a field
+  LeftOutTooLong,         // its path is longer than the list can name
+  LeftOutNotListed,       // a directory whose listing failed, for the error
+  LeftOutUnnamable,       // the system cannot name it
+};
+
+// Zero counts, empty texts and no watcher.
 void ClearRunCounts(RunCounts* counts);
 
 void CountFile(RunCounts* counts, std::uint64_t bytes);
-// A checked file that failed: counted as checked, with no bytes.
-void CountFailure(RunCounts* counts);
-void CountLeftOut(RunCounts* counts);
+// A checked file that failed: counted as checked, with no bytes; missing
+// when it was not found.
+void CountFailure(RunCounts* counts, bool missing);
+// An entry left out of the list at path (a directory's with its closing
+// backslash), for reason, with the system's error where the reason has
+// one; it is counted and named.
+void CountLeftOut(RunCounts* counts, const char* path, LeftOutReason reason,
+                  DWORD error = ERROR_SUCCESS);
+// A listed path the test refused without opening it.
+void CountRefused(RunCounts* counts, const char* path);
 // Keeps path (cut to the buffer) as the directory the run is in.
 void CountDirectory(RunCounts* counts, const char* path);
+// A ROOT line's path, as read; the first one is kept.
+void CountRoot(RunCounts* counts, const char* path);
+
+// Writes path into out (size bytes) as it may be shown to people: every
+// control byte, and the C1 controls of UTF-8, as \xHH, so that a name can
+// neither break a message's line nor steer the terminal; cut to fit.
+void PathForPeople(const char* path, char* out, std::size_t size);
 
 #endif  // DORVANE_LISTING_RUN_COUNTS_H_

@@ -3,14 +3,17 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "listing/list_format.h"
 #include "listing/run_counts.h"
+#include "platform/describe.h"
 
 struct WalkQueue {
   HANDLE list_file;
+  HANDLE also_own;  // another file of the run's own, or INVALID_HANDLE_VALUE
   HashQueue* hashing;
   RunCounts* counts;  // may be null
   bool no_handle;  // a file or directory could not be opened for lack of handles
@@ -47,11 +50,52 @@ bool IsDotEntry(const char* name) {
   return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
-bool HasControlByte(const char* name) {
+// Whether the list can carry name; *reason tells why not.
+bool CanCarryName(const char* name, LeftOutReason* reason) {
   for (; *name != '\0'; ++name) {
-    if (IsControlByte(static_cast<unsigned char>(*name)) || *name == '\\') return true;
+    if (IsControlByte(static_cast<unsigned char>(*name))) {
+      *reason = LeftOutControlByte;
+      return false;
+    }
+    if (*name == '\\') {
+      *reason = LeftOutBackslash;
+      return false;
+    }
   }
-  return false;
+  return true;
+}
+
+bool PathEndsWithSeparator(const char* path) {
+  const std::size_t length = std::strlen(path);
+  return length > 0 && path[length - 1] == '\\';
+}
+
+// Counts and names an entry of directory left out.
+void LeaveOut(WalkQueue* queue, const char* directory, const char* name, bool is_directory,
+              LeftOutReason reason, DWORD error = ERROR_SUCCESS) {
+  char path[2 * LineBufferSize];
+  std::snprintf(path, sizeof path, "%s%s%s%s", directory,
+                PathEndsWithSeparator(directory) ? "" : "\\", name, is_directory ? "\\" : "");
+  CountLeftOut(queue->counts, path, reason, error);
+}
+
+// A file held that the run holds itself: the list (and the file that
+// replaces it) is no file of the tree's, so it is left out without a word.
+bool IsOwnFile(const WalkQueue* queue, const HashResult& result) {
+  if (result.failure != HashFailure::Open ||
+      (result.error != ERROR_SHARING_VIOLATION && result.error != ERROR_LOCK_VIOLATION)) {
+    return false;
+  }
+  return IsSameFile(result.path, queue->list_file) ||
+         (queue->also_own != INVALID_HANDLE_VALUE && IsSameFile(result.path, queue->also_own));
+}
+
+LeftOutReason ReasonOf(const HashResult& result) {
+  switch (result.failure) {
+    case HashFailure::Open: return LeftOutCannotOpen;
+    case HashFailure::Read: return LeftOutReadFailed;
+    default: return LeftOutChanged;
+  }
 }
 
 bool IsDirectory(const WIN32_FIND_DATAA& entry) {
@@ -136,10 +180,16 @@ bool WriteOldestLine(WalkQueue* queue) {
     queue->no_handle = true;
     return false;
   }
+  if (!result.ok) {
+    if (!IsOwnFile(queue, result)) {
+      CountLeftOut(queue->counts, result.path, ReasonOf(result), result.error);
+    }
+    return true;
+  }
   // A file whose size changed since it was listed is left out: the line
   // would give the size of one content and the digest of another.
-  if (!result.ok || result.hashed_size != result.note->size) {
-    CountLeftOut(queue->counts);
+  if (result.hashed_size != result.note->size) {
+    CountLeftOut(queue->counts, result.path, LeftOutChangedSize);
     return true;
   }
   CountFile(queue->counts, result.note->size);
@@ -165,7 +215,7 @@ bool WalkTree(char* path, WalkQueue* queue) {
   HANDLE find = StartListingBesideHashing(queue, path, &entry);
   if (find == INVALID_HANDLE_VALUE) {
     if (queue->no_handle) return false;
-    CountLeftOut(queue->counts);
+    CountLeftOut(queue->counts, path, LeftOutNotListed, GetLastError());
     return true;
   }
   // Room for a subdirectory's name: its path with its closing backslash
@@ -174,15 +224,18 @@ bool WalkTree(char* path, WalkQueue* queue) {
   const std::size_t room = used < MaxPathLength ? MaxPathLength - used : 0;
   NameList subdirectories = {nullptr, 0, 0};
   bool ok = true;
+  LeftOutReason reason;
   do {
     if (!IsDirectory(entry)) {
       ok = QueueFileEntry(queue, path, entry);
     } else if (IsDotEntry(entry.cFileName)) {
       continue;
-    } else if (!HasControlByte(entry.cFileName) && PathLength(entry.cFileName) <= room) {
-      ok = AddName(&subdirectories, entry.cFileName);
+    } else if (!CanCarryName(entry.cFileName, &reason)) {
+      LeaveOut(queue, path, entry.cFileName, true, reason);
+    } else if (PathLength(entry.cFileName) > room) {
+      LeaveOut(queue, path, entry.cFileName, true, LeftOutTooLong);
     } else {
-      CountLeftOut(queue->counts);
+      ok = AddName(&subdirectories, entry.cFileName);
     }
   } while (ok && FindNextFileA(find, &entry));
   EndListing(queue, find);
@@ -205,7 +258,8 @@ bool WalkSubdirectories(char* path, const NameList& names, WalkQueue* queue) {
 
 }  // namespace
 
-WalkQueue* StartWalkQueue(HANDLE list_file, const HashPlan& plan, RunCounts* counts) {
+WalkQueue* StartWalkQueue(HANDLE list_file, const HashPlan& plan, RunCounts* counts,
+                          HANDLE also_own) {
   auto* queue = static_cast<WalkQueue*>(LocalAlloc(LMEM_FIXED, sizeof(WalkQueue)));
   if (queue == nullptr) return nullptr;
   queue->hashing = StartHashQueue(plan);
@@ -214,6 +268,7 @@ WalkQueue* StartWalkQueue(HANDLE list_file, const HashPlan& plan, RunCounts* cou
     return nullptr;
   }
   queue->list_file = list_file;
+  queue->also_own = also_own;
   queue->counts = counts;
   queue->no_handle = false;
   queue->batch_used = 0;
@@ -237,28 +292,31 @@ bool QueueDirLine(WalkQueue* queue, const char* path) {
 
 bool QueueFileEntry(WalkQueue* queue, const char* directory,
                     const WIN32_FIND_DATAA& entry) {
-  if (HasControlByte(entry.cFileName) || IsDevice(entry)) {
-    CountLeftOut(queue->counts);
+  LeftOutReason reason;
+  if (!CanCarryName(entry.cFileName, &reason)) {
+    LeaveOut(queue, directory, entry.cFileName, false, reason);
     return true;
   }
   const std::size_t directory_length = std::strlen(directory);
-  const bool has_separator =
-      directory_length > 0 && directory[directory_length - 1] == '\\';
+  const bool has_separator = PathEndsWithSeparator(directory);
   const std::size_t name_length = std::strlen(entry.cFileName);
   const std::size_t path_length =
       PathLength(directory) + (has_separator ? 0 : 1) + PathLength(entry.cFileName);
   // A path the walk's buffer could not hold is left out.
   if (path_length > MaxPathLength) {
-    CountLeftOut(queue->counts);
+    LeaveOut(queue, directory, entry.cFileName, false, LeftOutTooLong);
     return true;
   }
-  if (!MakeRoom(queue)) return false;
-
   char path[PathBufferSize];
   std::memcpy(path, directory, directory_length);
   char* name = path + directory_length;
   if (!has_separator) *name++ = '\\';
   std::memcpy(name, entry.cFileName, name_length + 1);
+  if (IsDevice(entry)) {
+    CountLeftOut(queue->counts, path, LeftOutNotRegular);
+    return true;
+  }
+  if (!MakeRoom(queue)) return false;
   HashNote note = {};
   note.size = (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) |
               entry.nFileSizeLow;
@@ -290,8 +348,8 @@ bool WriteQueuedLines(WalkQueue* queue) {
 }
 
 bool WalkDirectory(char* path, HANDLE list_file, const HashPlan& plan,
-                   bool* no_handle, RunCounts* counts) {
-  WalkQueue* queue = StartWalkQueue(list_file, plan, counts);
+                   bool* no_handle, RunCounts* counts, HANDLE also_own) {
+  WalkQueue* queue = StartWalkQueue(list_file, plan, counts, also_own);
   if (queue == nullptr) return false;
   const bool ok = WalkTree(path, queue) && WriteQueuedLines(queue);
   if (no_handle != nullptr) *no_handle = queue->no_handle;

@@ -20,7 +20,9 @@
 // says, several at once, while the walk goes on ahead of the lines written;
 // the lines come out in the order of a walk that hashed each file in its
 // turn, and are written in batches of whole lines. Lines written and
-// entries left out go to counts, when given.
+// entries left out go to counts, when given: each entry left out with its
+// reason, but the run's own files (list_file, and also_own when given),
+// which are held and left out without a word.
 //
 // Each directory is listed in one pass, its files queued and the names of
 // its subdirectories kept until they are walked, so the walk holds one
@@ -30,7 +32,8 @@
 // there), the walk's memory cannot be had, or handles ran out for good
 // (*no_handle is set then).
 [[nodiscard]] bool WalkDirectory(char* path, HANDLE list_file, const HashPlan& plan,
-                                 bool* no_handle = nullptr, RunCounts* counts = nullptr);
+                                 bool* no_handle = nullptr, RunCounts* counts = nullptr,
+                                 HANDLE also_own = INVALID_HANDLE_VALUE);
 
 // The lines of a walk waiting for their turn, and the files of those lines
 // being hashed: a line is written once every line before it is, and a FILE
@@ -42,7 +45,8 @@ constexpr int ListWriteBatchSize = 64 * 1024;
 
 // A queue for lines to list_file; nullptr when its memory cannot be had.
 WalkQueue* StartWalkQueue(HANDLE list_file, const HashPlan& plan,
-                          RunCounts* counts = nullptr);
+                          RunCounts* counts = nullptr,
+                          HANDLE also_own = INVALID_HANDLE_VALUE);
 // Closes the files still being hashed and frees the queue; lines not yet
 // written are dropped.
 void EndWalkQueue(WalkQueue* queue);

@@ -13,10 +13,22 @@ bool ConsolePrint(const char* format, ...)
 #endif
     ;
 
+// Formatted print of a message for people to standard error, whatever
+// standard error is: the reasons and warnings that must never mix into
+// standard output. Lines end as the platform's do ("\n" on POSIX, CR LF on
+// Windows). Written at once; true when all of it was written.
+bool ConsoleWarn(const char* format, ...)
+#if defined(__GNUC__) || defined(__clang__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
 // Waits for one key press at the console, without echo, and puts the
-// console's input mode back afterwards. Returns at once when the program has
-// no console input of its own: none at all, or (POSIX) a terminal on which
-// it is not in the foreground, as a background job.
+// console's input mode back afterwards. Waits only where the prompt before
+// it can be seen and answered: standard output is the console (POSIX: the
+// controlling terminal) and the program runs in its foreground. Returns at
+// once otherwise: no console at all, output to a pipe or a file, or
+// (POSIX) a background job.
 void WaitForKey();
 
 // The width in columns of the terminal (a console on Windows) that standard

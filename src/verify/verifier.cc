@@ -76,7 +76,9 @@ bool JudgeOldest(Checks* checks) {
     checks->no_handle = true;
     return false;
   }
-  CountFailure(checks->counts);
+  const bool missing = result.failure == HashFailure::Open &&
+                       (result.error == ERROR_FILE_NOT_FOUND || result.error == ERROR_PATH_NOT_FOUND);
+  CountFailure(checks->counts, missing);
   return StoreFailure(result.path, checks);
 }
 
@@ -94,6 +96,8 @@ bool ReadList(ListReader* reader, Checks* checks, unsigned* failed_line) {
     ReadField(reader, tag, TagCapacity);
     if (EqualsIgnoringCase(tag, RootTag)) {
       ReadField(reader, path, LineBufferSize);
+      Unquote(path);
+      CountRoot(checks->counts, path);
     } else if (EqualsIgnoringCase(tag, DirTag)) {
       ReadField(reader, prefix, LineBufferSize);
       Unquote(prefix);
@@ -102,9 +106,11 @@ bool ReadList(ListReader* reader, Checks* checks, unsigned* failed_line) {
       if (HashQueueFull(checks->hashing) && !JudgeOldest(checks)) return false;
       HashNote note = {};
       ReadFileLine(reader, prefix, note.digest, path);
-      const unsigned ticket = IsPathInside(path)
-                                  ? QueueFileToHash(checks->hashing, path, 0, note)
-                                  : QueueRefusedFile(checks->hashing, path, note);
+      if (checks->counts != nullptr) ++checks->counts->listed;
+      const bool inside = IsPathInside(path);
+      if (!inside) CountRefused(checks->counts, path);
+      const unsigned ticket = inside ? QueueFileToHash(checks->hashing, path, 0, note)
+                                     : QueueRefusedFile(checks->hashing, path, note);
       if (reader->failed) *failed_line = ticket;
     } else if (tag[0] != '\0') {
       ReadField(reader, path, LineBufferSize);
@@ -117,7 +123,48 @@ bool ReadList(ListReader* reader, Checks* checks, unsigned* failed_line) {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// The number of hex digits line begins with.
+std::size_t HexRun(const char* line, std::size_t length) {
+  std::size_t count = 0;
+  while (count < length && IsHexDigit(line[count])) ++count;
+  return count;
+}
+
+const char* RecognizeLine(const char* line, std::size_t length) {
+  if (length > 0 && line[0] == '\\') {
+    ++line;
+    --length;
+  }
+  const std::size_t digits = HexRun(line, length);
+  const bool sum_style = digits > 0 && length > digits + 2 && line[digits] == ' ' &&
+                         (line[digits + 1] == ' ' || line[digits + 1] == '*');
+  if (sum_style && digits == 32) return "an md5sum list (md5sum -c checks it)";
+  if (sum_style && (digits == 40 || digits == 56 || digits == 64 || digits == 96 ||
+                    digits == 128)) {
+    return "a list of another tool's digests (such as sha256sum's)";
+  }
+  if (length > 5 && std::strncmp(line, "MD5 (", 5) == 0) {
+    return "a BSD-style MD5 list (md5sum -c checks it)";
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+const char* RecognizeOtherList(const char* head, std::size_t length) {
+  std::size_t start = 0;
+  while (start < length) {
+    std::size_t end = start;
+    while (end < length && head[end] != '\n' && head[end] != '\r') ++end;
+    if (end > start) return RecognizeLine(head + start, end - start);
+    start = end + 1;
+  }
+  return nullptr;
+}
 
 bool IsPathInside(const char* path) {
   if (IsSeparator(path[0])) return false;

@@ -26,7 +26,8 @@ constexpr std::size_t FailureListSize = 10240;
 // reader->failed is set. A file that could not be opened for lack of
 // handles, after waiting while the run held others (see hash_queue.h),
 // stops the check there: *no_handle is set and the failure list holds the
-// failures before it. Files judged go to counts, when given.
+// failures before it. Files judged go to counts, when given, with the FILE
+// lines read, the first ROOT line's path, and each path refused named.
 int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
                const HashPlan& plan, bool* no_handle = nullptr,
                RunCounts* counts = nullptr);
@@ -38,5 +39,13 @@ int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
 // such a path; a hand-made one could make the test read files anywhere and
 // tell whether they match a guessed digest.
 bool IsPathInside(const char* path);
+
+// What a list without a FILE line seems to be, from its first bytes (the
+// first non-empty line decides): a text for people, such as "an md5sum
+// list", or nullptr when it is like nothing known. An md5sum-style line
+// is a digest of 32 hex digits, a space, and a space or a '*' before the
+// name (a leading '\\' marks an escaped name); digests of other lengths
+// come from other tools; "MD5 (name) = digest" is the BSD tagged form.
+const char* RecognizeOtherList(const char* head, std::size_t length);
 
 #endif  // DORVANE_VERIFY_VERIFIER_H_

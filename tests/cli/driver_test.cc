@@ -106,9 +106,10 @@ TEST(Driver, InvalidOrMissingStartDirWritesNothing) {
     run = RunDorvane({mode, "list.txt", "plain"});
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_EQ(run.output, Banner + "invalid directory: plain\r\n" + Prompt);
+    // No start directory at all: the usage says what is missing.
     run = RunDorvane({mode, "new.txt"});
     EXPECT_EQ(run.exit_code, 1);
-    EXPECT_EQ(run.output, Banner + "invalid directory: (null)\r\n" + Prompt);
+    EXPECT_EQ(run.output, Banner + Usage);
   }
   EXPECT_EQ(ReadTextFile("list.txt"), "old\r\n");
   EXPECT_FALSE(std::filesystem::exists("new.txt"));
@@ -143,7 +144,7 @@ TEST(Driver, OpenFailuresExitWithOne) {
 
 TEST(Driver, TestCommandNeedsOnlyTheListFile) {
   ScopedTempDir temp;
-  WriteTextFile("list.txt", "");
+  WriteOneFileList("list.txt");
   RunResult run = RunDorvane({"t", "list.txt"});
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.output, Banner + Prompt);
@@ -195,7 +196,7 @@ TEST(Driver, TheTestCommandReportsAReadError) {
   HANDLE file = OpenHandle("w.lst", GENERIC_WRITE, OPEN_ALWAYS);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   testing::internal::CaptureStdout();
-  const int status = RunTest(file, ChooseHashPlan());
+  const int status = RunTest(file, "w.lst", ChooseHashPlan());
   const std::string output = testing::internal::GetCapturedStdout();
   CloseHandle(file);
   EXPECT_EQ(status, 1);

@@ -34,7 +34,8 @@ struct PtyRun {
 // Starts "dorvane t list.txt" on a new pseudo-terminal, through the shell
 // command above when through_shell; typed_ahead is written to the terminal
 // before the program runs.
-PtyRun StartOnTerminal(const std::string& typed_ahead, bool through_shell) {
+PtyRun StartOnTerminal(const std::string& typed_ahead, bool through_shell,
+                       const char* command = ThenReadWhatIsLeft) {
   PtyRun run;
   run.child = forkpty(&run.master, nullptr, nullptr, nullptr);
   if (run.child == 0) {
@@ -42,7 +43,7 @@ PtyRun StartOnTerminal(const std::string& typed_ahead, bool through_shell) {
     char go;
     if (read(STDIN_FILENO, &go, 1) != 1) _exit(99);
     if (through_shell) {
-      execl("/bin/sh", "sh", "-c", ThenReadWhatIsLeft, DORVANE_BINARY, static_cast<char*>(nullptr));
+      execl("/bin/sh", "sh", "-c", command, DORVANE_BINARY, static_cast<char*>(nullptr));
     } else {
       execl(DORVANE_BINARY, DORVANE_BINARY, "t", "list.txt", static_cast<char*>(nullptr));
     }
@@ -114,7 +115,7 @@ TEST(WaitForKey, OneKeyPressEndsTheWaitAndIsTakenWhole) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     ScopedTempDir temp;
-    WriteTextFile("list.txt", "");
+    WriteOneFileList("list.txt");
     PtyRun run = StartOnTerminal(row.typed_ahead, true);
     ASSERT_TRUE(ReadUntil(&run, "press any key to continue...", 5000)) << run.output;
     if (row.typed_ahead[0] == '\0') {
@@ -137,12 +138,30 @@ TEST(WaitForKey, ASignalDuringTheWaitLeavesTheTerminalAsItWas) {
   for (int signal_number : {SIGTERM, SIGHUP, SIGINT, SIGALRM, SIGUSR1}) {
     SCOPED_TRACE(strsignal(signal_number));
     ScopedTempDir temp;
-    WriteTextFile("list.txt", "");
+    WriteOneFileList("list.txt");
     PtyRun run = StartOnTerminal("", false);
     ASSERT_TRUE(AwaitRawMode(run.master)) << run.output;
     ASSERT_EQ(kill(run.child, signal_number), 0);
     EXPECT_EQ(Finish(&run), 1000 + signal_number);
     EXPECT_EQ(CookedFlagsOf(run.master), CookedFlags);
+  }
+}
+
+// On the terminal, but with the prompt sent to a file or a pipe, or only
+// standard error left on the terminal: nobody sees the prompt, so the run
+// ends without a key.
+TEST(WaitForKey, APromptNobodySeesIsNotWaitedFor) {
+  for (const char* command : {R"("$0" t list.txt >out.txt; echo "exit=$?")",
+                              R"("$0" t list.txt | cat >out.txt; echo "exit=$?")",
+                              R"("$0" t list.txt 2>&1 >out.txt </dev/null; echo "exit=$?")"}) {
+    SCOPED_TRACE(command);
+    ScopedTempDir temp;
+    WriteOneFileList("list.txt");
+    PtyRun run = StartOnTerminal("", true, command);
+    EXPECT_TRUE(ReadUntil(&run, "exit=0", 5000)) << run.output;
+    EXPECT_EQ(Finish(&run), 0);
+    // The prompt is written all the same.
+    EXPECT_EQ(ReadTextFile("out.txt"), CleanTestOutput());
   }
 }
 

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <algorithm>
 #include <regex>
 
 #include <gtest/gtest.h>
@@ -90,6 +91,19 @@ TerminalRun RunOnTerminal(std::vector<const char*> args, const char* env = "", b
   return run;
 }
 
+// Takes the messages of standard error ("dorvane: ..." lines) out of the
+// rest of the output, sorted: their order follows the hashing's.
+std::vector<std::string> TakeMessages(TerminalRun* run) {
+  static const std::regex message("dorvane: [^\n]*\n");
+  std::vector<std::string> found;
+  for (std::sregex_iterator it(run->rest.begin(), run->rest.end(), message), end; it != end; ++it) {
+    found.push_back(it->str());
+  }
+  run->rest = std::regex_replace(run->rest, message, "");
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
 // The exit code and the output, up to the summary line's bytes and time.
 void ExpectOutput(const TerminalRun& run, int exit_code, const std::string& report,
                   const std::string& head) {
@@ -136,7 +150,13 @@ TEST(StatusLine, TheSummaryCountsWhatWasLeftOutAndWhatFailed) {
   ASSERT_EQ(mkfifo("tree/fifo", 0600), 0);
   const HeldFile holder("tree/held");
   ASSERT_TRUE(holder.held());
-  ExpectOutput(RunOnTerminal({"c", "list.lst", "tree"}), 0, "", "listed 3 files, 4 left out, 9 B in ");
+  TerminalRun run = RunOnTerminal({"c", "list.lst", "tree"});
+  EXPECT_EQ(TakeMessages(&run), (std::vector<std::string>{
+      "dorvane: left out .\\bad\\x01: its name holds a control byte, which a list cannot carry\n",
+      "dorvane: left out .\\broken: a broken symbolic link\n",
+      "dorvane: left out .\\fifo: a FIFO\n",
+      "dorvane: left out .\\held: cannot be opened: locked by another program\n"}));
+  ExpectOutput(run, 0, "", "listed 3 files, 4 left out, 9 B in ");
   WriteTextFile("tree/abcd", "abce");
   RemoveFile("tree/sub/ab");
   ChangeDirectory("tree");
@@ -165,10 +185,16 @@ TEST(StatusLine, HelpAndVersionEndWithoutAKeyWaitAndAFileGetsNothingNew) {
     EXPECT_EQ(run.output.substr(0, row.output.size()), row.output);
     EXPECT_EQ(run.output.find(PromptText), std::string::npos);
   }
+  // Standard error is a file too: it gets only the hint that the test
+  // runs in another directory than the list was made in.
   for (const char* command : {"c", "t"}) {
     WriteTextFile("out.txt", "");
-    RunDorvaneWith({command, "list.lst", "tree"}, {.output = "out.txt", .errors = "out.txt"});
+    WriteTextFile("errors.txt", "");
+    RunDorvaneWith({command, "list.lst", "tree"}, {.output = "out.txt", .errors = "errors.txt"});
     EXPECT_EQ(ReadTextFile("out.txt"), Banner + (command[0] == 't' ? "errors:\r\n.\\a\r\n" : "") + Prompt);
+    const std::string errors = ReadTextFile("errors.txt");
+    EXPECT_TRUE(command[0] == 't' ? errors.rfind("dorvane: 1 of 1 listed files are missing", 0) == 0
+                                  : errors.empty()) << errors;
   }
 }
 

@@ -28,7 +28,7 @@ KEY_EVENT_RECORD Key(WORD virtual_key, char character, BOOL down = TRUE) {
 class ConsoleKeyWait : public ::testing::Test {
  protected:
   void SetUp() override {
-    WriteTextFile("list.txt", "");
+    WriteOneFileList("list.txt");
     ASSERT_TRUE(CreatePipe(&typed_read_, &typed_, nullptr, 0));
     ASSERT_TRUE(CreatePipe(&shown_, &shown_write_, nullptr, 0));
     COORD size = {80, 25};

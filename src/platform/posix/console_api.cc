@@ -119,9 +119,9 @@ void ReadOneKey(int fd) {
   }
 }
 
-bool WriteAll(const char* text, std::size_t length) {
+bool WriteAll(int fd, const char* text, std::size_t length) {
   while (length > 0) {
-    const ssize_t put = write(STDOUT_FILENO, text, length);
+    const ssize_t put = write(fd, text, length);
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) return false;
     text += put;
@@ -130,16 +130,54 @@ bool WriteAll(const char* text, std::size_t length) {
   return true;
 }
 
-// Writes text with every "\n" turned into CR LF.
+// Writes text to standard output with every "\n" turned into CR LF.
 bool WriteText(const char* text, std::size_t length) {
   std::size_t start = 0;
   for (std::size_t i = 0; i < length; ++i) {
     if (text[i] != '\n') continue;
-    if (!WriteAll(text + start, i - start) || !WriteAll("\r\n", 2)) return false;
+    if (!WriteAll(STDOUT_FILENO, text + start, i - start) ||
+        !WriteAll(STDOUT_FILENO, "\r\n", 2)) {
+      return false;
+    }
     start = i + 1;
   }
-  return WriteAll(text + start, length - start);
+  return WriteAll(STDOUT_FILENO, text + start, length - start);
 }
+
+// Formats into a buffer of its own and hands the text to write.
+bool FormatAndWrite(bool (*write_text)(const char*, std::size_t), const char* format,
+                    va_list args) {
+  char fixed[2048];
+  va_list again;
+  va_copy(again, args);
+  const int length = std::vsnprintf(fixed, sizeof fixed, format, args);
+  bool result = false;
+  if (length >= 0 && static_cast<std::size_t>(length) < sizeof fixed) {
+    result = write_text(fixed, static_cast<std::size_t>(length));
+  } else if (length >= 0) {
+    // Only a long argument (a path typed on the command line) gets here.
+    char* text = static_cast<char*>(std::malloc(static_cast<std::size_t>(length) + 1));
+    if (text != nullptr) {
+      std::vsnprintf(text, static_cast<std::size_t>(length) + 1, format, again);
+      result = write_text(text, static_cast<std::size_t>(length));
+      std::free(text);
+    }
+  }
+  va_end(again);
+  return result;
+}
+
+// A message goes out in one write where it can, so that it never mixes
+// with another program's writes to the same terminal.
+bool WriteWarning(const char* text, std::size_t length) {
+  return WriteAll(STDERR_FILENO, text, length);
+}
+
+// Whether the prompt on standard output reaches the terminal the key would
+// come from, in its foreground: a prompt sent to a pipe or a file would
+// leave the run waiting unseen. Only the controlling terminal answers for
+// its foreground group through a descriptor of its own.
+bool PromptReachesTerminal() { return tcgetpgrp(STDOUT_FILENO) == getpgrp(); }
 
 }  // namespace
 
@@ -149,7 +187,8 @@ void WaitForKey() {
   // A background job is not at the console, and setting the terminal's mode
   // from there would stop it (SIGTTOU); asking for the foreground group
   // would not.
-  if (tcgetpgrp(fd) == getpgrp() && tcgetattr(fd, &saved_terminal.mode) == 0) {
+  if (PromptReachesTerminal() && tcgetpgrp(fd) == getpgrp() &&
+      tcgetattr(fd, &saved_terminal.mode) == 0) {
     saved_terminal.fd = fd;
     struct sigaction previous[EndingSignalCount];
     CatchEndingSignals(previous);
@@ -161,26 +200,18 @@ void WaitForKey() {
 }
 
 bool ConsolePrint(const char* format, ...) {
-  char fixed[2048];
   va_list args;
   va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  const int length = std::vsnprintf(fixed, sizeof fixed, format, args);
+  const bool result = FormatAndWrite(WriteText, format, args);
   va_end(args);
-  bool result = false;
-  if (length >= 0 && static_cast<std::size_t>(length) < sizeof fixed) {
-    result = WriteText(fixed, static_cast<std::size_t>(length));
-  } else if (length >= 0) {
-    // Only a long argument (a path typed on the command line) gets here.
-    char* text = static_cast<char*>(std::malloc(static_cast<std::size_t>(length) + 1));
-    if (text != nullptr) {
-      std::vsnprintf(text, static_cast<std::size_t>(length) + 1, format, again);
-      result = WriteText(text, static_cast<std::size_t>(length));
-      std::free(text);
-    }
-  }
-  va_end(again);
+  return result;
+}
+
+bool ConsoleWarn(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const bool result = FormatAndWrite(WriteWarning, format, args);
+  va_end(args);
   return result;
 }
 

@@ -2,6 +2,7 @@
 // Assumes POSIX.1 only (getcwd, chdir).
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "platform/posix/posix_internal.h"
@@ -61,10 +62,13 @@ DWORD GetCurrentDirectoryA(DWORD size, char* buffer) {
 
 BOOL SetCurrentDirectoryA(const char* path) {
   char system_path[SystemPathSize];
+  SetLastErrorFrom(0);
   if (path == nullptr || !ToSystemPath(path, system_path, sizeof system_path)) {
     return FALSE;
   }
-  return chdir(system_path) == 0;
+  if (chdir(system_path) == 0) return TRUE;
+  SetLastErrorFrom(errno);
+  return FALSE;
 }
 
 // Joins a relative name to the current directory and folds "." and ".."

@@ -110,9 +110,9 @@ int OpenExistingForReading(const char* path, DWORD flags, struct stat* info) {
     return -1;
   }
   if (fstat(at, info) != 0 || !S_ISREG(info->st_mode)) {
+    const bool directory = S_ISDIR(info->st_mode);
     close(at);
-    // What Windows answers for a directory opened as a file.
-    SetLastErrorCode(ERROR_ACCESS_DENIED);
+    SetLastErrorCode(directory ? ERROR_POSIX_BASE | EISDIR : ERROR_BAD_FILE_TYPE);
     return -1;
   }
   const int open_flags = OpenFlags(GENERIC_READ, OPEN_EXISTING);
@@ -142,12 +142,19 @@ int OpenRegularFile(const char* path, DWORD access, DWORD disposition,
     }
     if (fstat(fd, info) != 0 || !S_ISREG(info->st_mode)) {
       close(fd);
+      SetLastErrorCode(ERROR_BAD_FILE_TYPE);
       return -1;
     }
   }
   const int lock = (access & GENERIC_WRITE) != 0 ? LOCK_EX : LOCK_SH;
   if (flock(fd, lock | LOCK_NB) != 0) {
+    const int error = errno;
     close(fd);
+    if (error == EWOULDBLOCK) {
+      SetLastErrorCode(ERROR_LOCK_VIOLATION);
+    } else {
+      SetLastErrorFrom(error);
+    }
     return -1;
   }
   return fd;
@@ -257,7 +264,9 @@ void SetLastErrorFrom(int error) {
     case EMFILE: case ENFILE: last_error = ERROR_TOO_MANY_OPEN_FILES; break;
     case ENOENT: last_error = ERROR_FILE_NOT_FOUND; break;
     case ENOTDIR: last_error = ERROR_PATH_NOT_FOUND; break;
-    default: last_error = ERROR_OPEN_FAILED;
+    case EACCES: case EPERM: last_error = ERROR_ACCESS_DENIED; break;
+    case 0: last_error = ERROR_OPEN_FAILED; break;
+    default: last_error = ERROR_POSIX_BASE | static_cast<DWORD>(error);
   }
 }
 
@@ -288,7 +297,10 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share_mode,
     return INVALID_HANDLE_VALUE;
   }
   char path[SystemPathSize];
-  if (!ToSystemPath(name, path, sizeof path)) return INVALID_HANDLE_VALUE;
+  if (!ToSystemPath(name, path, sizeof path)) {
+    SetLastErrorCode(ERROR_FILENAME_EXCED_RANGE);
+    return INVALID_HANDLE_VALUE;
+  }
   struct stat info;
   const int fd = OpenRegularFile(path, access, disposition, flags, &info);
   if (fd < 0) return INVALID_HANDLE_VALUE;

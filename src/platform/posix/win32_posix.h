@@ -46,18 +46,25 @@ typedef std::size_t SIZE_T;
 // outside the current directory is reached at all (see CreateFileA).
 #define FILE_FLAG_NO_DIRECTORY_LINKS 0x00400000u
 
-// The error codes callers ask GetLastError for; ERROR_ACCESS_DENIED comes
-// from a name that is no regular file, every other failure gives
-// ERROR_OPEN_FAILED. ERROR_SHARING_VIOLATION is never given here: the
-// program's reads share their locks, and a lock held elsewhere is no
-// sharing the program can wait out.
+// The error codes callers ask GetLastError for. ERROR_SHARING_VIOLATION is
+// never given here: the program's reads share their locks, and a lock held
+// elsewhere (ERROR_LOCK_VIOLATION) is no sharing the program can wait out.
+// ERROR_BAD_FILE_TYPE is this layer's answer for a name that is neither a
+// regular file nor a directory where a file was to be opened. A failure
+// Windows has no code for carries its errno in the codes Windows leaves to
+// applications (ERROR_POSIX_BASE | errno), so that DescribeError can tell
+// it.
 #define ERROR_SUCCESS 0u
 #define ERROR_FILE_NOT_FOUND 2u
 #define ERROR_PATH_NOT_FOUND 3u
 #define ERROR_TOO_MANY_OPEN_FILES 4u
 #define ERROR_ACCESS_DENIED 5u
 #define ERROR_SHARING_VIOLATION 32u
+#define ERROR_LOCK_VIOLATION 33u
 #define ERROR_OPEN_FAILED 110u
+#define ERROR_FILENAME_EXCED_RANGE 206u
+#define ERROR_BAD_FILE_TYPE 222u
+#define ERROR_POSIX_BASE 0x20000000u
 
 struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
@@ -145,12 +152,15 @@ BOOL SetCurrentDirectoryA(const char* path);
 DWORD GetFullPathNameA(const char* name, DWORD size, char* buffer,
                        char** file_part);
 
-// The error of the last CreateFileA, GetFileAttributesA or FindFirstFileA(Ex)
-// that failed: ERROR_TOO_MANY_OPEN_FILES when the process or the system is
-// out of file descriptors, ERROR_FILE_NOT_FOUND when the name is not there,
+// The error of the last CreateFileA, GetFileAttributesA, FindFirstFileA(Ex)
+// or SetCurrentDirectoryA that failed, for the calling thread:
+// ERROR_TOO_MANY_OPEN_FILES when the process or the system is out of file
+// descriptors, ERROR_FILE_NOT_FOUND when the name is not there,
 // ERROR_PATH_NOT_FOUND when a directory on its way is none,
-// ERROR_ACCESS_DENIED when CreateFileA found no regular file,
-// ERROR_OPEN_FAILED for anything else.
+// ERROR_ACCESS_DENIED when permission is denied, ERROR_LOCK_VIOLATION when
+// another open holds a conflicting lock, ERROR_BAD_FILE_TYPE when
+// CreateFileA found no regular file (ERROR_POSIX_BASE | EISDIR for a
+// directory), ERROR_POSIX_BASE | errno for anything else.
 DWORD GetLastError();
 
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);

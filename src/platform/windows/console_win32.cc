@@ -66,14 +66,22 @@ bool PrintToConsole(HANDLE console, const char* format, va_list args) {
 
 // Redirected output gets the bytes as they are, as on Linux: a file or a
 // pipe gets the same bytes from both builds.
-bool PrintToStream(const char* format, va_list args) {
+bool PrintToStream(FILE* stream, const char* format, va_list args) {
   // Text mode is the runtime's default, but a program linked with binmode
   // or a changed _fmode would write bare LF; the list's readers and the
   // Linux build expect CR LF. The stream is empty here (flushed after every
   // message), so switching its mode loses nothing.
-  _setmode(_fileno(stdout), _O_TEXT);
-  const int length = std::vprintf(format, args);
-  return std::fflush(stdout) == 0 && length >= 0;
+  _setmode(_fileno(stream), _O_TEXT);
+  const int length = std::vfprintf(stream, format, args);
+  return std::fflush(stream) == 0 && length >= 0;
+}
+
+bool Print(DWORD which, FILE* stream, const char* format, va_list args) {
+  HANDLE output = GetStdHandle(which);
+  DWORD mode = 0;
+  return output != nullptr && output != INVALID_HANDLE_VALUE && GetConsoleMode(output, &mode)
+             ? PrintToConsole(output, format, args)
+             : PrintToStream(stream, format, args);
 }
 
 }  // namespace
@@ -81,12 +89,15 @@ bool PrintToStream(const char* format, va_list args) {
 bool ConsolePrint(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-  DWORD mode = 0;
-  const bool ok = output != nullptr && output != INVALID_HANDLE_VALUE &&
-                          GetConsoleMode(output, &mode)
-                      ? PrintToConsole(output, format, args)
-                      : PrintToStream(format, args);
+  const bool ok = Print(STD_OUTPUT_HANDLE, stdout, format, args);
+  va_end(args);
+  return ok;
+}
+
+bool ConsoleWarn(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const bool ok = Print(STD_ERROR_HANDLE, stderr, format, args);
   va_end(args);
   return ok;
 }

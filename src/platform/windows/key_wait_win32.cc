@@ -21,6 +21,10 @@ bool EndsWait(const INPUT_RECORD& record) {
 }  // namespace
 
 void WaitForKey() {
+  // The prompt must reach the console for a wait to make sense: output to
+  // a pipe or a file would leave the run waiting unseen.
+  DWORD output_mode = 0;
+  if (!GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &output_mode)) return;
   // The console itself, not standard input, so a redirected input cannot
   // end the wait.
   HANDLE console = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
