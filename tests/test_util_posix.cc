@@ -1,6 +1,7 @@
 // Test helpers the POSIX way: mkdtemp, flock, and fork and exec in a new
 // session, optionally under a resource limit or a seccomp filter.
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <signal.h>
@@ -99,6 +100,11 @@ namespace {
   if (setup.kill_at_list_offset >= 0) {
     FilterSystemCall(SYS_pwrite64, SECCOMP_RET_KILL_PROCESS, 3,
                      static_cast<std::uint32_t>(setup.kill_at_list_offset));
+  }
+  // Root reads everything; as nobody, permissions bind as for a user.
+  if (setup.as_nobody && geteuid() == 0 &&
+      (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
+    _exit(126);
   }
   // A pending alarm survives exec.
   if (setup.watchdog > 0) alarm(setup.watchdog);

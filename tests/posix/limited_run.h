@@ -40,6 +40,7 @@ struct ChildSetup {
   long kill_at_list_offset = -1;  // killed by its first pwrite at or past it
   long fail_reads_at = -1;        // every pread at or past it fails (EIO)
   unsigned watchdog = WatchdogSeconds;  // a run that blocks is killed then
+  bool as_nobody = false;  // run as user and group 65534 when started as root
 };
 
 // Like RunDorvane (new session, standard input from /dev/null, standard
