@@ -11,6 +11,9 @@
 
 struct WalkQueue {
   HANDLE list_file;
+  // The run's other file of its own (the old list beside the new one), or
+  // INVALID_HANDLE_VALUE.
+  HANDLE also_own;
   HashQueue* hashing;
   RunCounts* counts;  // may be null
   bool no_handle;  // a file or directory could not be opened for lack of handles
@@ -214,6 +217,7 @@ WalkQueue* StartWalkQueue(HANDLE list_file, const HashPlan& plan, RunCounts* cou
     return nullptr;
   }
   queue->list_file = list_file;
+  queue->also_own = INVALID_HANDLE_VALUE;
   queue->counts = counts;
   queue->no_handle = false;
   queue->batch_used = 0;
@@ -290,9 +294,10 @@ bool WriteQueuedLines(WalkQueue* queue) {
 }
 
 bool WalkDirectory(char* path, HANDLE list_file, const HashPlan& plan,
-                   bool* no_handle, RunCounts* counts) {
+                   bool* no_handle, RunCounts* counts, HANDLE also_own) {
   WalkQueue* queue = StartWalkQueue(list_file, plan, counts);
   if (queue == nullptr) return false;
+  queue->also_own = also_own;
   const bool ok = WalkTree(path, queue) && WriteQueuedLines(queue);
   if (no_handle != nullptr) *no_handle = queue->no_handle;
   EndWalkQueue(queue);
