@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
@@ -10,7 +11,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstdlib>
 #include <filesystem>
@@ -96,6 +99,11 @@ namespace {
     FilterSystemCall(SYS_pread64, SECCOMP_RET_ERRNO | EIO, 3,
                      static_cast<std::uint32_t>(setup.fail_reads_at));
   }
+  if (setup.kill_at_call >= 0) FilterSystemCall(setup.kill_at_call, SECCOMP_RET_KILL_PROCESS);
+  // No other open's flags reach O_TMPFILE's high bit.
+  if (setup.refuse_unnamed_files) {
+    FilterSystemCall(SYS_openat, SECCOMP_RET_ERRNO | EOPNOTSUPP, 2, O_TMPFILE & ~O_DIRECTORY);
+  }
   if (setup.kill_at_list_offset >= 0) {
     FilterSystemCall(SYS_pwrite64, SECCOMP_RET_KILL_PROCESS, 3,
                      static_cast<std::uint32_t>(setup.kill_at_list_offset));
@@ -124,8 +132,23 @@ RunResult RunDorvaneWith(const std::vector<std::string>& arguments,
   close(pipe_fds[1]);
   RunResult result{-1, ""};
   char buffer[4096];
-  for (ssize_t got; (got = read(pipe_fds[0], buffer, sizeof buffer)) > 0;) {
-    result.output.append(buffer, static_cast<std::size_t>(got));
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::microseconds(setup.kill_after_us);
+  bool armed = setup.kill_after_us >= 0;
+  for (ssize_t got = 1; got > 0;) {
+    if (armed) {
+      pollfd output{pipe_fds[0], POLLIN, 0};
+      const long long left = std::max<long long>(
+          0, std::chrono::duration_cast<std::chrono::nanoseconds>(
+                 deadline - std::chrono::steady_clock::now()).count());
+      const timespec wait{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
+      if (ppoll(&output, 1, &wait, nullptr) == 0) {
+        kill(child, SIGKILL);
+        armed = false;
+      }
+    }
+    got = read(pipe_fds[0], buffer, sizeof buffer);
+    if (got > 0) result.output.append(buffer, static_cast<std::size_t>(got));
   }
   close(pipe_fds[0]);
   int status = 0;
