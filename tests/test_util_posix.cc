@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
@@ -11,12 +10,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 #include <vector>
 
 #include "posix/limited_run.h"
@@ -132,26 +131,21 @@ RunResult RunDorvaneWith(const std::vector<std::string>& arguments,
   close(pipe_fds[1]);
   RunResult result{-1, ""};
   char buffer[4096];
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::microseconds(setup.kill_after_us);
-  bool armed = setup.kill_after_us >= 0;
-  for (ssize_t got = 1; got > 0;) {
-    if (armed) {
-      pollfd output{pipe_fds[0], POLLIN, 0};
-      const long long left = std::max<long long>(
-          0, std::chrono::duration_cast<std::chrono::nanoseconds>(
-                 deadline - std::chrono::steady_clock::now()).count());
-      const timespec wait{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
-      if (ppoll(&output, 1, &wait, nullptr) == 0) {
-        kill(child, SIGKILL);
-        armed = false;
-      }
-    }
-    got = read(pipe_fds[0], buffer, sizeof buffer);
-    if (got > 0) result.output.append(buffer, static_cast<std::size_t>(got));
+  // The kill comes before the child is reaped, so it cannot hit another
+  // process that took its number.
+  std::thread killer;
+  if (setup.kill_after_us >= 0) {
+    killer = std::thread([child, &setup] {
+      std::this_thread::sleep_for(std::chrono::microseconds(setup.kill_after_us));
+      kill(child, SIGKILL);
+    });
+  }
+  for (ssize_t got; (got = read(pipe_fds[0], buffer, sizeof buffer)) > 0;) {
+    result.output.append(buffer, static_cast<std::size_t>(got));
   }
   close(pipe_fds[0]);
   int status = 0;
+  if (killer.joinable()) killer.join();
   if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
     result.exit_code = WEXITSTATUS(status);
   }

@@ -3,9 +3,9 @@
 // moment would. DORVANE_ENFILE="files" or "directories", a percentage and
 // a seed ("files 30 7"): each such open fails with that chance, drawn from
 // a sequence fixed by the seed. The list's opens are left alone: the list
-// file (a name ending in ".lst"), its new version (O_TMPFILE) and its
-// directory (a directory opened by open: the walk opens its directories
-// with openat and openat2); so is reopening through /proc.
+// (a name ending in ".lst"), its new version (O_TMPFILE) and its directory
+// (the walk opens directories with openat and openat2, never with open);
+// so is reopening through /proc.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -43,12 +43,13 @@ const Plan& ThePlan() {
 std::atomic<unsigned long> draws{0};
 
 // Whether this open fails; sets errno when it does.
-bool Fails(const char* path, long flags, bool relative_open = true) {
+bool Fails(const char* path, long flags, const char* call = "openat") {
   const Plan& plan = ThePlan();
   const std::size_t length = path == nullptr ? 0 : std::strlen(path);
   if (plan.percent == 0 || length == 0 || std::strncmp(path, "/proc/", 6) == 0 ||
       (length > 4 && std::strcmp(path + length - 4, ".lst") == 0) ||
-      (flags & O_TMPFILE) == O_TMPFILE || (!relative_open && (flags & O_DIRECTORY) != 0) ||
+      (flags & O_TMPFILE) == O_TMPFILE ||
+      ((flags & O_DIRECTORY) != 0 && std::strncmp(call, "openat", 6) != 0) ||
       ((flags & O_DIRECTORY) != 0) != plan.directories) {
     return false;
   }
@@ -70,22 +71,22 @@ Function Next(const char* name) {
 
 // Each open passes on what it was given; the mode is read whatever the
 // flags, as passing it on unused does no harm.
-#define FAILING_OPEN(name, parameters, arguments, relative)  \
-  int name parameters {                                       \
-    va_list args;                                             \
-    va_start(args, flags);                                    \
-    const mode_t mode = va_arg(args, mode_t);                 \
-    va_end(args);                                             \
-    if (Fails(path, flags, relative)) return -1;              \
-    return Next<decltype(&name)>(#name) arguments;            \
+#define FAILING_OPEN(name, parameters, arguments)  \
+  int name parameters {                             \
+    va_list args;                                   \
+    va_start(args, flags);                          \
+    const mode_t mode = va_arg(args, mode_t);       \
+    va_end(args);                                   \
+    if (Fails(path, flags, #name)) return -1;       \
+    return Next<decltype(&name)>(#name) arguments;  \
   }
 
 extern "C" {
 
-FAILING_OPEN(open, (const char* path, int flags, ...), (path, flags, mode), false)
-FAILING_OPEN(open64, (const char* path, int flags, ...), (path, flags, mode), false)
-FAILING_OPEN(openat, (int at, const char* path, int flags, ...), (at, path, flags, mode), true)
-FAILING_OPEN(openat64, (int at, const char* path, int flags, ...), (at, path, flags, mode), true)
+FAILING_OPEN(open, (const char* path, int flags, ...), (path, flags, mode))
+FAILING_OPEN(open64, (const char* path, int flags, ...), (path, flags, mode))
+FAILING_OPEN(openat, (int at, const char* path, int flags, ...), (at, path, flags, mode))
+FAILING_OPEN(openat64, (int at, const char* path, int flags, ...), (at, path, flags, mode))
 
 long syscall(long number, ...) {
   va_list args;
