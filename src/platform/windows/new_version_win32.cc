@@ -4,8 +4,11 @@
 // mark is cleared, the data flushed, and the file replaces the old one
 // (ReplaceFileW, which keeps the old file's security and attributes) or
 // takes the name where there was none (MoveFileExW, which never replaces).
-// Both need the files closed: between the close and the replacement a
-// killed process leaves the hidden file, which a later run removes.
+// The new file must be closed first: between its close and the
+// replacement a killed process leaves it, and a later run removes it. The
+// old list is held without sharing but for deletion, which ReplaceFileW
+// needs (seen under Wine 8; where the system still refuses it, the old
+// list is closed first and the replacement tried once more).
 #include <windows.h>
 
 #include <cstring>
@@ -66,7 +69,7 @@ bool MakeTempName(NewVersion* version) {
 }
 
 bool OpenOldVersion(const wchar_t* wide, NewVersion* version) {
-  version->old_file = CreateFileW(wide, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+  version->old_file = CreateFileW(wide, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   return version->old_file != INVALID_HANDLE_VALUE ||
          GetLastError() == ERROR_FILE_NOT_FOUND;
@@ -86,23 +89,36 @@ bool OpenNewVersion(NewVersion* version) {
   return false;
 }
 
+void CloseFile(HANDLE* file) {
+  if (*file != INVALID_HANDLE_VALUE) CloseHandle(*file);
+  *file = INVALID_HANDLE_VALUE;
+}
+
 void CloseFiles(NewVersion* version) {
-  if (version->new_file != INVALID_HANDLE_VALUE) CloseHandle(version->new_file);
-  if (version->old_file != INVALID_HANDLE_VALUE) CloseHandle(version->old_file);
-  version->new_file = INVALID_HANDLE_VALUE;
-  version->old_file = INVALID_HANDLE_VALUE;
+  CloseFile(&version->new_file);
+  CloseFile(&version->old_file);
+}
+
+bool Replace(const NewVersion* version) {
+  return ReplaceFileW(version->target, version->temp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                      nullptr, nullptr) != 0;
 }
 
 bool PutInPlace(NewVersion* version) {
   if (!MarkForDeletion(version->new_file, false) || !FlushFileBuffers(version->new_file)) {
     return false;
   }
-  const bool replaces = version->old_file != INVALID_HANDLE_VALUE;
-  CloseFiles(version);
-  const bool placed =
-      replaces ? ReplaceFileW(version->target, version->temp, nullptr,
-                              REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0
-               : MoveFileExW(version->temp, version->target, MOVEFILE_WRITE_THROUGH) != 0;
+  CloseFile(&version->new_file);
+  bool placed = false;
+  if (version->old_file == INVALID_HANDLE_VALUE) {
+    placed = MoveFileExW(version->temp, version->target, MOVEFILE_WRITE_THROUGH) != 0;
+  } else {
+    placed = Replace(version);
+    if (!placed && GetLastError() == ERROR_SHARING_VIOLATION) {
+      CloseFile(&version->old_file);
+      placed = Replace(version);
+    }
+  }
   if (!placed) DeleteFileW(version->temp);
   return placed;
 }
