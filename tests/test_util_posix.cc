@@ -12,9 +12,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 #include <vector>
 
 #include "posix/limited_run.h"
@@ -97,6 +99,11 @@ namespace {
     FilterSystemCall(SYS_pread64, SECCOMP_RET_ERRNO | EIO, 3,
                      static_cast<std::uint32_t>(setup.fail_reads_at));
   }
+  if (setup.kill_at_call >= 0) FilterSystemCall(setup.kill_at_call, SECCOMP_RET_KILL_PROCESS);
+  // No other open's flags reach O_TMPFILE's high bit.
+  if (setup.refuse_unnamed_files) {
+    FilterSystemCall(SYS_openat, SECCOMP_RET_ERRNO | EOPNOTSUPP, 2, O_TMPFILE & ~O_DIRECTORY);
+  }
   if (setup.kill_at_list_offset >= 0) {
     FilterSystemCall(SYS_pwrite64, SECCOMP_RET_KILL_PROCESS, 3,
                      static_cast<std::uint32_t>(setup.kill_at_list_offset));
@@ -130,11 +137,21 @@ RunResult RunDorvaneWith(const std::vector<std::string>& arguments,
   close(pipe_fds[1]);
   RunResult result{-1, ""};
   char buffer[4096];
+  // The kill comes before the child is reaped, so it cannot hit another
+  // process that took its number.
+  std::thread killer;
+  if (setup.kill_after_us >= 0) {
+    killer = std::thread([child, &setup] {
+      std::this_thread::sleep_for(std::chrono::microseconds(setup.kill_after_us));
+      kill(child, SIGKILL);
+    });
+  }
   for (ssize_t got; (got = read(pipe_fds[0], buffer, sizeof buffer)) > 0;) {
     result.output.append(buffer, static_cast<std::size_t>(got));
   }
   close(pipe_fds[0]);
   int status = 0;
+  if (killer.joinable()) killer.join();
   if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
     result.exit_code = WEXITSTATUS(status);
   }

@@ -11,6 +11,7 @@
 #include "platform/console.h"
 #include "platform/describe.h"
 #include "platform/file64.h"
+#include "platform/new_version.h"
 #include "platform/process.h"
 #include "platform/storage.h"
 #include "verify/verifier.h"
@@ -35,23 +36,21 @@ bool SeekAppendPosition(HANDLE list_file) {
   return needs_line_end;
 }
 
-// Writes the section of the current directory. Create first empties the
-// list, so that a run cut short leaves the first lines of the new section
-// and nothing of the old list behind them; a cut that fails would leave
-// them, and counts as a failed write.
-bool WriteSection(RunMode mode, HANDLE list_file, const char* root_path,
-                  bool needs_line_end, char* path, const HashPlan& plan,
-                  bool* no_handle, RunCounts* counts) {
-  // Create's position is the start of the file.
-  if (mode == ModeCreate && !SetEndOfFile(list_file)) return false;
-  if (needs_line_end && !WriteListText(list_file, "\r\n", 2)) return false;
+// Writes the section of the current directory into the new version of
+// the list, after the old list's lines for append.
+bool WriteSection(RunMode mode, HANDLE list_file, HANDLE old_list, const char* root_path,
+                  char* path, const HashPlan& plan, bool* no_handle, RunCounts* counts) {
+  if (mode == ModeAppend) {
+    if (old_list != INVALID_HANDLE_VALUE && !CopyFileData(old_list, list_file)) return false;
+    if (SeekAppendPosition(list_file) && !WriteListText(list_file, "\r\n", 2)) return false;
+  }
   char line[LineBufferSize];
   if (!WriteListText(list_file, line, BuildRootLine(root_path, line))) return false;
   std::strcpy(path, ".");
   // The tree's own storage decides how its files are read.
   HashPlan tree_plan = plan;
   tree_plan.storage = FindStorage(".");
-  return WalkDirectory(path, list_file, tree_plan, no_handle, counts);
+  return WalkDirectory(path, list_file, tree_plan, no_handle, counts, old_list);
 }
 
 // A test that read no FILE line checked nothing, which is no pass; the
@@ -134,21 +133,13 @@ RunMode ModeFromCommand(const char* command) {
   }
 }
 
-HANDLE OpenListFile(const char* file_name, RunMode mode) {
-  if (mode == ModeTest) {
-    return CreateFileA(file_name, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-  }
-  // Append reads the last byte to see whether the old list ends its line.
-  const DWORD access =
-      mode == ModeAppend ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
-  return CreateFileA(file_name, access, 0, nullptr, OPEN_ALWAYS,
+HANDLE OpenListFile(const char* file_name) {
+  return CreateFileA(file_name, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 ListingResult RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
-                         const HashPlan& plan, Progress* progress) {
-  const bool needs_line_end = mode == ModeAppend && SeekAppendPosition(list_file);
+                         const HashPlan& plan, Progress* progress, HANDLE old_list) {
   char saved_directory[PathBufferSize];
   const DWORD saved_length = GetCurrentDirectoryA(PathBufferSize, saved_directory);
   const bool saved = saved_length > 0 && saved_length < PathBufferSize;
@@ -171,7 +162,7 @@ ListingResult RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
     result = ListingNoDirectory;
   } else {
     bool no_handle = false;
-    if (!WriteSection(mode, list_file, root_path, needs_line_end, path, plan, &no_handle,
+    if (!WriteSection(mode, list_file, old_list, root_path, path, plan, &no_handle,
                       ProgressCounts(progress))) {
       result = no_handle ? ListingNoHandle : ListingWriteFailed;
     }

@@ -25,25 +25,28 @@ bool IsVersionArgument(const char* argument);
 // current directory is left as it was.
 bool CanEnterDirectory(const char* directory);
 
-// Opens the list file without sharing: test reads an existing file, create
-// and append open or create it for writing. INVALID_HANDLE_VALUE on failure.
-HANDLE OpenListFile(const char* file_name, RunMode mode);
+// Opens the list file of a test, an existing file, for reading without
+// sharing. INVALID_HANDLE_VALUE on failure. (Create and append write a new
+// version of the list beside it: platform/new_version.h.)
+HANDLE OpenListFile(const char* file_name);
 
 enum ListingResult { ListingWritten, ListingNoDirectory, ListingWriteFailed, ListingNoHandle };
 
 // Create and append: writes one section (ROOT line and the walk of
-// start_dir, which may be null) to the open list file and restores the
-// current directory; prints "invalid directory: ..." when start_dir cannot
-// be made current, leaving the list untouched (ListingNoDirectory). Create
-// empties the list once start_dir is current, before the ROOT line. The
-// files are hashed as plan says, on the storage the start directory lies
-// on; progress, when given, shows the walk and is erased at its end.
-// ListingWriteFailed when a write to the list file failed (the walk stops
-// at the first failed write), ListingNoHandle when handles ran out for
-// good (the walk stops there too); the current directory is restored all
-// the same.
+// start_dir, which may be null) to list_file, the new version of the list,
+// and restores the current directory; prints "invalid directory: ..." when
+// start_dir cannot be made current, writing nothing (ListingNoDirectory).
+// old_list is the old version, when there is one: append first copies it
+// to list_file once start_dir is current (without old_list, append adds to
+// what list_file holds), and the walk never lists it. The files are hashed
+// as plan says, on the storage the start directory lies on; progress, when
+// given, shows the walk and is erased at its end. ListingWriteFailed when
+// the copy or a write to list_file failed (the walk stops at the first
+// failed write), ListingNoHandle when handles ran out for good (the walk
+// stops there too); the current directory is restored all the same.
 [[nodiscard]] ListingResult RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
-                                       const HashPlan& plan, Progress* progress = nullptr);
+                                       const HashPlan& plan, Progress* progress = nullptr,
+                                       HANDLE old_list = INVALID_HANDLE_VALUE);
 
 // The test command: verifies the open list, hashing as plan says, and
 // prints "errors:" with the failing paths, then "cannot read file" if the

@@ -3,6 +3,7 @@
 #include "listing/run_counts.h"
 #include "platform/console.h"
 #include "platform/describe.h"
+#include "platform/new_version.h"
 #include "platform/process.h"
 #include "platform/win32.h"
 
@@ -72,7 +73,12 @@ int main(int argc, char** argv) {
   // One kernel and thread count for the whole run, chosen from what the
   // processor and the process's limits offer.
   const HashPlan plan = ChooseHashPlan();
-  HANDLE list_file = OpenListFile(argv[2], mode);
+  // Create and append write a new version of the list beside it, which
+  // takes the old list's place only once it is whole.
+  NewVersion* new_list = mode == ModeTest ? nullptr : StartNewVersion(argv[2]);
+  HANDLE list_file = mode == ModeTest ? OpenListFile(argv[2])
+                     : new_list != nullptr ? NewVersionFile(new_list)
+                                           : INVALID_HANDLE_VALUE;
   if (list_file == INVALID_HANDLE_VALUE) {
     TellWhy(mode == ModeTest ? "cannot open" : "cannot create", argv[2], GetLastError());
     ConsolePrint("cannot %s file\n", mode == ModeTest ? "open" : "create");
@@ -90,15 +96,21 @@ int main(int argc, char** argv) {
     CloseHandle(list_file);
     PrintRunSummary(&progress);
   } else {
-    const ListingResult result = RunListing(mode, list_file, start_dir, plan, &progress);
-    // Closing may report a write that the system had held back.
-    const bool closed = CloseHandle(list_file);
-    if (result == ListingWriteFailed || (result == ListingWritten && !closed)) {
+    const ListingResult result = RunListing(mode, list_file, start_dir, plan, &progress,
+                                            OldVersionFile(new_list));
+    // The old list stays as it was unless the new one is whole and on disk.
+    bool placed = false;
+    if (result == ListingWritten) {
+      placed = FinishNewVersion(new_list);
+    } else {
+      AbandonNewVersion(new_list);
+    }
+    if (result == ListingWriteFailed || (result == ListingWritten && !placed)) {
       ConsolePrint("cannot write file\n");
     }
     // A list that misses what could not be opened is no list either.
     if (result == ListingNoHandle) ConsolePrint("too many open files\n");
-    if (result != ListingWritten || !closed) exit_code = ExitTrouble;
+    if (!placed) exit_code = ExitTrouble;
     if (result != ListingNoDirectory) PrintRunSummary(&progress);
   }
   ConsolePrint("press any key to continue...");

@@ -13,7 +13,9 @@
 
 struct WalkQueue {
   HANDLE list_file;
-  HANDLE also_own;  // another file of the run's own, or INVALID_HANDLE_VALUE
+  // The run's other file of its own (the old list beside the new one), or
+  // INVALID_HANDLE_VALUE.
+  HANDLE also_own;
   HashQueue* hashing;
   RunCounts* counts;  // may be null
   bool no_handle;  // a file or directory could not be opened for lack of handles

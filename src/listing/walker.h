@@ -30,7 +30,8 @@
 // while the run holds handles it will close (see hash_queue.h). Returns
 // true, or false as soon as a write to the list file fails (the walk stops
 // there), the walk's memory cannot be had, or handles ran out for good
-// (*no_handle is set then).
+// (*no_handle is set then). also_own is another file of the run's own
+// besides list_file (the old list, which a create or append replaces).
 [[nodiscard]] bool WalkDirectory(char* path, HANDLE list_file, const HashPlan& plan,
                                  bool* no_handle = nullptr, RunCounts* counts = nullptr,
                                  HANDLE also_own = INVALID_HANDLE_VALUE);

@@ -11,7 +11,9 @@
 
 namespace {
 
-// A handle opened for reading refuses every write, on any platform.
+// A handle opened for reading refuses every write, on any platform: the
+// new list's first write, or the copy of the old one into it, fails, and
+// the old list is left as it was.
 TEST(WriteFailures, ListingReportsAFailedWriteAndRestoresTheDirectory) {
   ScopedTempDir temp;
   MakeDirectory("tree/sub");
@@ -19,11 +21,15 @@ TEST(WriteFailures, ListingReportsAFailedWriteAndRestoresTheDirectory) {
   WriteTextFile("tree/sub/b", "abc");
   const std::string old_list = "ROOT: \"/old\"\r\nDIR:  \".\\\"\r\n";
   WriteTextFile("list.lst", old_list);
+  WriteTextFile("new.lst", "");
   const std::filesystem::path start = std::filesystem::current_path();
   for (RunMode mode : {ModeCreate, ModeAppend}) {
     HANDLE list = OpenForReading("list.lst");
+    HANDLE new_list = OpenForReading("new.lst");
     ASSERT_NE(list, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(RunListing(mode, list, "tree", ChooseHashPlan()), ListingWriteFailed) << mode;
+    EXPECT_EQ(RunListing(mode, new_list, "tree", ChooseHashPlan(), nullptr, list),
+              ListingWriteFailed) << mode;
+    CloseHandle(new_list);
     CloseHandle(list);
     EXPECT_EQ(std::filesystem::current_path(), start) << mode;
     EXPECT_EQ(ReadTextFile("list.lst"), old_list) << mode;

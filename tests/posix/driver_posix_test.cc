@@ -1,6 +1,10 @@
 // The built program on POSIX: its digests against coreutils md5sum.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -37,6 +41,27 @@ TEST(Driver, DigestsAgreeWithMd5sum) {
   }
   pclose(md5sum);
   EXPECT_EQ(checked, 8);
+}
+
+// The new list replaces the old one's file: a list path that is a symbolic
+// link (to a link, dangling at first) is followed and stays a link; the
+// mode is kept, and so is the owner where the run may give it (root).
+TEST(Driver, TheNewListTakesTheTargetOfALinkAndKeepsItsModeAndOwner) {
+  ScopedTempDir temp;
+  MakeDirectory("tree");
+  MakeDirectory("lists");
+  ASSERT_TRUE(symlink("lists/real.lst", "link.lst") == 0 && symlink("link.lst", "chain.lst") == 0);
+  ASSERT_EQ(RunDorvane({"c", "link.lst", "tree"}).exit_code, 0);
+  const std::string section = ReadTextFile("lists/real.lst");
+  const bool root = geteuid() == 0;
+  ASSERT_TRUE(chmod("lists/real.lst", 0640) == 0 && (!root || chown("lists/real.lst", 12, 34) == 0));
+  ASSERT_EQ(RunDorvane({"a", "chain.lst", "tree"}).exit_code, 0);
+  EXPECT_EQ(ReadTextFile("lists/real.lst"), section + section);
+  struct stat info;
+  ASSERT_EQ(stat("lists/real.lst", &info), 0);
+  EXPECT_TRUE((info.st_mode & 07777) == 0640 && (!root || (info.st_uid == 12 && info.st_gid == 34)));
+  EXPECT_TRUE(std::filesystem::is_symlink("link.lst") && std::filesystem::is_symlink("chain.lst"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator("lists"), {}), 1);
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 // directories with ENFILE, as a system whose file table is full for a
 // moment would. DORVANE_ENFILE="files" or "directories", a percentage and
 // a seed ("files 30 7"): each such open fails with that chance, drawn from
-// a sequence fixed by the seed. The list file (a name ending in ".lst") and
-// reopening through /proc are left alone.
+// a sequence fixed by the seed. The list's opens are left alone: the list
+// (a name ending in ".lst"), its new version (O_TMPFILE) and its directory
+// (the walk opens directories with openat and openat2, never with open);
+// so is reopening through /proc.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -41,11 +43,13 @@ const Plan& ThePlan() {
 std::atomic<unsigned long> draws{0};
 
 // Whether this open fails; sets errno when it does.
-bool Fails(const char* path, long flags) {
+bool Fails(const char* path, long flags, const char* call = "openat") {
   const Plan& plan = ThePlan();
   const std::size_t length = path == nullptr ? 0 : std::strlen(path);
   if (plan.percent == 0 || length == 0 || std::strncmp(path, "/proc/", 6) == 0 ||
       (length > 4 && std::strcmp(path + length - 4, ".lst") == 0) ||
+      (flags & O_TMPFILE) == O_TMPFILE ||
+      ((flags & O_DIRECTORY) != 0 && std::strncmp(call, "openat", 6) != 0) ||
       ((flags & O_DIRECTORY) != 0) != plan.directories) {
     return false;
   }
@@ -73,7 +77,7 @@ Function Next(const char* name) {
     va_start(args, flags);                          \
     const mode_t mode = va_arg(args, mode_t);       \
     va_end(args);                                   \
-    if (Fails(path, flags)) return -1;              \
+    if (Fails(path, flags, #name)) return -1;       \
     return Next<decltype(&name)>(#name) arguments;  \
   }
 

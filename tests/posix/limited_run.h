@@ -39,6 +39,9 @@ struct ChildSetup {
   const char* errors = nullptr;   // standard error to this file
   long kill_at_list_offset = -1;  // killed by its first pwrite at or past it
   long fail_reads_at = -1;        // every pread at or past it fails (EIO)
+  long kill_at_call = -1;         // killed by its first call of this number
+  long kill_after_us = -1;        // killed this long after it started
+  bool refuse_unnamed_files = false;  // O_TMPFILE fails as on file systems without it
   unsigned watchdog = WatchdogSeconds;  // a run that blocks is killed then
   bool as_nobody = false;  // run as user and group 65534 when started as root
 };

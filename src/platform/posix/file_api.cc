@@ -150,11 +150,7 @@ int OpenRegularFile(const char* path, DWORD access, DWORD disposition,
   if (flock(fd, lock | LOCK_NB) != 0) {
     const int error = errno;
     close(fd);
-    if (error == EWOULDBLOCK) {
-      SetLastErrorCode(ERROR_LOCK_VIOLATION);
-    } else {
-      SetLastErrorFrom(error);
-    }
+    SetLastErrorFrom(error);
     return -1;
   }
   return fd;
@@ -257,7 +253,36 @@ ssize_t FillReadAhead(PosixHandle* handle) {
   return got;
 }
 
+// The handle of an open regular file whose state info shows; nullptr, fd
+// closed, when its memory cannot be had.
+PosixHandle* NewHandle(int fd, bool read_only, const struct stat& info) {
+  PosixHandle* handle = new (std::nothrow) PosixHandle{fd};
+  if (handle == nullptr) {
+    close(fd);
+    return nullptr;
+  }
+  handle->read_only = read_only;
+  handle->stamp = StampOf(info);
+  handle->stamp_fresh = true;
+  return handle;
+}
+
 }  // namespace
+
+HANDLE HandleForDescriptor(int fd, bool read_only) {
+  struct stat info;
+  if (fstat(fd, &info) != 0) {
+    close(fd);
+    return INVALID_HANDLE_VALUE;
+  }
+  PosixHandle* handle = NewHandle(fd, read_only, info);
+  return handle != nullptr ? handle : INVALID_HANDLE_VALUE;
+}
+
+void ForgetFileState(PosixHandle* handle) {
+  handle->stamp_fresh = false;
+  DropReadAhead(handle);
+}
 
 void SetLastErrorFrom(int error) {
   switch (error) {
@@ -265,6 +290,8 @@ void SetLastErrorFrom(int error) {
     case ENOENT: last_error = ERROR_FILE_NOT_FOUND; break;
     case ENOTDIR: last_error = ERROR_PATH_NOT_FOUND; break;
     case EACCES: case EPERM: last_error = ERROR_ACCESS_DENIED; break;
+    // A lock that another open holds.
+    case EWOULDBLOCK: last_error = ERROR_LOCK_VIOLATION; break;
     case 0: last_error = ERROR_OPEN_FAILED; break;
     default: last_error = ERROR_POSIX_BASE | static_cast<DWORD>(error);
   }
@@ -304,14 +331,8 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share_mode,
   struct stat info;
   const int fd = OpenRegularFile(path, access, disposition, flags, &info);
   if (fd < 0) return INVALID_HANDLE_VALUE;
-  PosixHandle* handle = new (std::nothrow) PosixHandle{fd};
-  if (handle == nullptr) {
-    close(fd);
-    return INVALID_HANDLE_VALUE;
-  }
-  handle->read_only = access == GENERIC_READ;
-  handle->stamp = StampOf(info);
-  handle->stamp_fresh = true;
+  PosixHandle* handle = NewHandle(fd, access == GENERIC_READ, info);
+  if (handle == nullptr) return INVALID_HANDLE_VALUE;
   // A file that takes more than one read-ahead is read to its end: let the
   // kernel read ahead further on a cold cache. Small files skip the call.
   if (handle->read_only && handle->stamp.size > ReadAheadSize) {

@@ -46,6 +46,14 @@ int ToSystemPath(const char* path, char* out, std::size_t size);
 
 PosixHandle* HandleOf(HANDLE handle);
 
+// A handle for fd, an open regular file, as CreateFileA makes one (the
+// position at the start); INVALID_HANDLE_VALUE, fd closed, when its memory
+// cannot be had or fd cannot be looked at.
+HANDLE HandleForDescriptor(int fd, bool read_only);
+// Drops what the handle knows of the file besides its position, before the
+// file changes other than through it.
+void ForgetFileState(PosixHandle* handle);
+
 // Sets what GetLastError gives from a failed call's errno.
 void SetLastErrorFrom(int error);
 
