@@ -63,6 +63,8 @@ class HeldFile {
 // The file system's path for a name in UTF-8 (on POSIX, any bytes): the
 // functions below take names so, as the program does.
 std::filesystem::path NativePath(const std::string& name);
+// The same below the current directory, keeping a closing dot or space.
+std::filesystem::path ExactPath(const std::string& name);
 
 // Whether names of the earlier Windows builds' lists are read as
 // Windows-1252: always on POSIX, on Windows where it is the ANSI code page.

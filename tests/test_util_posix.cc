@@ -23,6 +23,7 @@
 #include "test_util.h"
 
 std::filesystem::path NativePath(const std::string& name) { return name; }
+std::filesystem::path ExactPath(const std::string& name) { return name; }
 
 bool LegacyCodePageIsWindows1252() { return true; }
 

@@ -2,6 +2,7 @@
 // share mode 0, and CreateProcessW without a console.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -70,6 +71,12 @@ std::wstring Wide(const std::string& text) {
 
 std::filesystem::path NativePath(const std::string& name) { return Wide(name); }
 
+std::filesystem::path ExactPath(const std::string& name) {
+  std::wstring path = L"\\\\?\\" + std::filesystem::current_path().wstring() + L"\\" + Wide(name);
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  return path;
+}
+
 bool LegacyCodePageIsWindows1252() { return GetACP() == 1252; }
 
 ScopedTempDir::ScopedTempDir() {
@@ -88,6 +95,9 @@ ScopedTempDir::ScopedTempDir() {
 
 ScopedTempDir::~ScopedTempDir() {
   std::filesystem::current_path(previous_);
+  // rd by the "\\?\" form first: on a name with a closing dot or space
+  // remove_all never ends. Wine's rd leaves CJK names, which it takes.
+  _wsystem((L"rd /s /q \"\\\\?\\" + Wide(path_) + L"\"").c_str());
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
 }

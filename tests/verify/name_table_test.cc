@@ -1,5 +1,7 @@
 // Names of every script, listed as UTF-8 and found again on both platforms;
 // the CI's cross-platform stage runs such a table through both builds.
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,10 @@ const std::vector<NameRow> Rows = {
     {"combining marks, not normalised", ".\\", "e\xCC\x81" "a\xCC\x88.txt"},
     {"precomposed beside them", ".\\", "\xC3\xA9\xC3\xA4.txt"},
     {"259 units", Deep, DeepName(1)},
+    // Names Windows' usual path rules change, and "apache." beside "apache".
+    {"closing dot", ".\\", "dot."}, {"closing space", ".\\", "trail "},
+    {"apache", ".\\apache\\18\\", "apache-18.pom"}, {"apache.", ".\\apache.\\", "own.txt"},
+    {"both in a directory", ".\\end. \\", "in"}, {"a port's name", ".\\end. \\", "COM1"},
 };
 
 // The start directory, with a name of its own to carry.
@@ -51,8 +57,9 @@ std::string FilePath(const std::string& list_path) {
 }
 
 void MakeFile(const NameRow& row) {
-  MakeDirectory(FilePath(row.directory));
-  WriteTextFile(FilePath(row.directory + row.name), row.what);
+  const std::filesystem::path path = ExactPath(FilePath(row.directory + row.name));
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << row.what;
 }
 
 TEST(NameTable, EveryNameIsListedAsUtf8AndFoundAgain) {

@@ -4,6 +4,7 @@
 // Windows version.
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
 
 #include "platform/names.h"
 #include "platform/win32.h"
@@ -23,6 +24,89 @@ void CopyEntry(const WIN32_FIND_DATAW& wide, Utf8FindData* data) {
   data->nFileSizeHigh = wide.nFileSizeHigh;
   data->nFileSizeLow = wide.nFileSizeLow;
   NarrowToUtf8(wide.cFileName, data->cFileName, FindNameSize);
+}
+
+// Whether path is one the program forms below the current directory: it
+// begins with ".\" (or "./") and climbs by no "..". The walk's paths and
+// those of every list the program writes are so; a name typed bare (a list
+// file, NUL, CONIN$), an absolute path and one with ".." are not.
+bool IsFormedBelowCurrentDirectory(const char* path) {
+  if (path[0] != '.' || (path[1] != '\\' && path[1] != '/')) return false;
+  for (const char* component = path;;) {
+    const char* end = component + std::strcspn(component, "\\/");
+    if (end - component == 2 && component[0] == '.' && component[1] == '.') return false;
+    if (*end == '\0') return true;
+    component = end + 1;
+  }
+}
+
+// Appends count units of text to out (size units), keeping it terminated.
+bool Append(wchar_t* out, int size, int* used, const wchar_t* text, std::size_t count) {
+  if (*used + count + 1 > static_cast<std::size_t>(size)) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  std::wmemcpy(out + *used, text, count);
+  *used += static_cast<int>(count);
+  out[*used] = L'\0';
+  return true;
+}
+
+// Starts out with the current directory in the form the system passes on
+// unchanged, without a closing backslash: "\\?\C:\dir", "\\?\UNC\server\share\dir"
+// for a share, and a directory already in a device form with "\\?\".
+bool StartWithCurrentDirectory(wchar_t* out, int size, int* used) {
+  wchar_t current[WidePathSize];
+  const DWORD got = GetCurrentDirectoryW(WidePathSize, current);
+  if (got == 0 || got >= static_cast<DWORD>(WidePathSize)) {
+    if (got != 0) SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  const wchar_t* prefix = L"\\\\?\\";
+  const wchar_t* rest = current;
+  if (current[0] == L'\\' && current[1] == L'\\') {
+    const bool device = (current[2] == L'?' || current[2] == L'.') && current[3] == L'\\';
+    if (!device) prefix = L"\\\\?\\UNC\\";
+    rest = current + (device ? 4 : 2);
+  }
+  std::size_t length = std::wcslen(rest);
+  if (length > 0 && rest[length - 1] == L'\\') --length;
+  *used = 0;
+  return Append(out, size, used, prefix, std::wcslen(prefix)) &&
+         Append(out, size, used, rest, length);
+}
+
+// The form of a path below the current directory that the system takes as
+// it stands: without it, Windows drops a trailing dot or space from every
+// name and takes CON, NUL or COM1 anywhere for a device, so that "apache."
+// would open "apache" and a listed name could stand for another file or
+// for a port. "." and empty names are left out and "/" becomes "\"; a
+// closing separator is kept. Nothing else is changed.
+bool WidenBelowCurrentDirectory(const char* path, wchar_t* out, int size) {
+  wchar_t relative[WidePathSize];
+  int used = 0;
+  if (!WidenUtf8(path, relative, WidePathSize) ||
+      !StartWithCurrentDirectory(out, size, &used)) {
+    return false;
+  }
+  for (const wchar_t* name = relative;;) {
+    const std::size_t length = std::wcscspn(name, L"\\/");
+    const bool skipped = length == 0 || (length == 1 && name[0] == L'.');
+    if (!skipped && !(Append(out, size, &used, L"\\", 1) &&
+                      Append(out, size, &used, name, length))) {
+      return false;
+    }
+    if (name[length] == L'\0') return true;
+    if (name[length + 1] == L'\0') return Append(out, size, &used, L"\\", 1);
+    name += length + 1;
+  }
+}
+
+// path as the wide services are to take it: a path the program formed in
+// the form above, any other under the system's usual rules.
+bool WidenPath(const char* path, wchar_t* out, int size) {
+  return IsFormedBelowCurrentDirectory(path) ? WidenBelowCurrentDirectory(path, out, size)
+                                             : WidenUtf8(path, out, size);
 }
 
 }  // namespace
@@ -76,13 +160,13 @@ HANDLE CreateFileUtf8(const char* name, DWORD access, DWORD share_mode,
                       LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                       HANDLE template_file) {
   wchar_t wide[WidePathSize];
-  if (!WidenUtf8(name, wide, WidePathSize)) return INVALID_HANDLE_VALUE;
+  if (!WidenPath(name, wide, WidePathSize)) return INVALID_HANDLE_VALUE;
   return CreateFileW(wide, access, share_mode, security, disposition, flags, template_file);
 }
 
 DWORD GetFileAttributesUtf8(const char* name) {
   wchar_t wide[WidePathSize];
-  if (!WidenUtf8(name, wide, WidePathSize)) return INVALID_FILE_ATTRIBUTES;
+  if (!WidenPath(name, wide, WidePathSize)) return INVALID_FILE_ATTRIBUTES;
   return GetFileAttributesW(wide);
 }
 
@@ -90,7 +174,7 @@ HANDLE FindFirstFileExUtf8(const char* pattern, FINDEX_INFO_LEVELS info_level, v
                            FINDEX_SEARCH_OPS search_op, void* search_filter,
                            DWORD additional_flags) {
   wchar_t wide_pattern[WidePathSize];
-  if (!WidenUtf8(pattern, wide_pattern, WidePathSize)) return INVALID_HANDLE_VALUE;
+  if (!WidenPath(pattern, wide_pattern, WidePathSize)) return INVALID_HANDLE_VALUE;
   WIN32_FIND_DATAW wide;
   HANDLE find = FindFirstFileExW(wide_pattern, info_level, &wide, search_op, search_filter,
                                  additional_flags);

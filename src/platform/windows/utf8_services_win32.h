@@ -19,6 +19,15 @@ struct Utf8FindData {
   char cFileName[FindNameSize];
 };
 
+// CreateFile, GetFileAttributes and FindFirstFile(Ex) take a path that
+// begins with ".\" (or "./") and holds no ".." component, the form of every
+// path the walk makes and of every path in a list the program writes, as
+// "\\?\" and its absolute path below the current directory: each name then
+// means its own characters, a trailing dot or space and CON, NUL or COM1
+// included. Any other path (a bare name, an absolute path, one with "..")
+// keeps the system's usual rules, as the current-directory and full-path
+// services always do.
+//
 // A name that is not UTF-8 (surrogates encoded alone are, here, so that a
 // name with one unpaired comes back) names nothing: the service fails with
 // ERROR_FILE_NOT_FOUND. One longer than the wide services take fails with
