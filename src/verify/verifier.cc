@@ -36,8 +36,10 @@ bool EqualsIgnoringCase(const char* a, const char* b) {
 }
 
 // Reads the rest of a FILE line: the listed digest into listed, the path
-// (the directory prefix followed by the name) into path.
-void ReadFileLine(ListReader* reader, const char* prefix, char* listed, char* path) {
+// (the directory prefix followed by the name) into path, the listed size
+// into *size.
+void ReadFileLine(ListReader* reader, const char* prefix, char* listed, char* path,
+                  std::uint64_t* size) {
   std::strcpy(path, prefix);
   const int length = static_cast<int>(std::strlen(path));
   ReadField(reader, listed, DigestCapacity);
@@ -46,6 +48,7 @@ void ReadFileLine(ListReader* reader, const char* prefix, char* listed, char* pa
   // around it are trimmed away before the quotes are.
   char* name = path + length;
   ReadField(reader, name, LineBufferSize - length);
+  *size = ParseListedSize(name, std::strlen(name));
   StrTrimA(name, "0123456789 ");
   Unquote(name);
 }
@@ -76,6 +79,7 @@ bool JudgeOldest(Checks* checks) {
     checks->no_handle = true;
     return false;
   }
+  CountUnread(checks->counts, result.note->size, result.hashed_size);
   CountFailure(checks->counts);
   return StoreFailure(result.path, checks);
 }
@@ -101,7 +105,7 @@ bool ReadList(ListReader* reader, Checks* checks, unsigned* failed_line) {
     } else if (EqualsIgnoringCase(tag, FileTag)) {
       if (HashQueueFull(checks->hashing) && !JudgeOldest(checks)) return false;
       HashNote note = {};
-      ReadFileLine(reader, prefix, note.digest, path);
+      ReadFileLine(reader, prefix, note.digest, path, &note.size);
       const unsigned ticket = IsPathInside(path)
                                   ? QueueFileToHash(checks->hashing, path, 0, note)
                                   : QueueRefusedFile(checks->hashing, path, note);
@@ -141,6 +145,7 @@ int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
     reader->failed = true;
     return 1;
   }
+  FollowHashing(counts, checks.hashing);
   unsigned failed_line = NoLine;
   bool whole = ReadList(reader, &checks, &failed_line);
   while (whole && !HashQueueEmpty(checks.hashing)) {
@@ -151,6 +156,7 @@ int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
     if (!whole && failed_line != ticket) reader->failed = false;
   }
   *checks.end = '\0';
+  EndFollowing(counts, checks.hashing);
   EndHashQueue(checks.hashing);
   if (checks.no_handle) {
     if (no_handle != nullptr) *no_handle = true;

@@ -119,15 +119,19 @@ void ReadOneKey(int fd) {
   }
 }
 
-bool WriteAll(const char* text, std::size_t length) {
+bool WriteAllTo(int fd, const char* text, std::size_t length) {
   while (length > 0) {
-    const ssize_t put = write(STDOUT_FILENO, text, length);
+    const ssize_t put = write(fd, text, length);
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) return false;
     text += put;
     length -= static_cast<std::size_t>(put);
   }
   return true;
+}
+
+bool WriteAll(const char* text, std::size_t length) {
+  return WriteAllTo(STDOUT_FILENO, text, length);
 }
 
 // Writes text with every "\n" turned into CR LF.
@@ -196,7 +200,8 @@ int StatusLineColumns() {
 
 void WriteStatusLine(const char* text, bool stays) {
   // One write, so that the line never shows half drawn: back to the line's
-  // start, the text, the rest of the line cleared.
+  // start, the text, the rest of the screen erased, and back to the start
+  // (or the next line).
   char line[1024];
   const std::size_t room = sizeof line - 8;
   std::size_t length = std::strlen(text);
@@ -204,16 +209,21 @@ void WriteStatusLine(const char* text, bool stays) {
   line[0] = '\r';
   std::memcpy(line + 1, text, length);
   std::size_t end = 1 + length;
-  std::memcpy(line + end, "\x1b[K", 3);
-  end += 3;
-  if (stays) {
-    std::memcpy(line + end, "\r\n", 2);
-    end += 2;
+  std::memcpy(line + end, "\x1b[J\r", 4);
+  end += 4;
+  if (stays) line[end++] = '\n';
+  WriteAllTo(STDERR_FILENO, line, end);
+}
+
+void WriteErrorLine(const char* text) {
+  char line[1024];
+  const std::size_t length = std::strlen(text);
+  if (length + 1 > sizeof line) {
+    WriteAllTo(STDERR_FILENO, text, length);
+    WriteAllTo(STDERR_FILENO, "\n", 1);
+    return;
   }
-  for (std::size_t done = 0; done < end;) {
-    const ssize_t put = write(STDERR_FILENO, line + done, end - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return;
-    done += static_cast<std::size_t>(put);
-  }
+  std::memcpy(line, text, length);
+  line[length] = '\n';
+  WriteAllTo(STDERR_FILENO, line, length + 1);
 }
