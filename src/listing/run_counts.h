@@ -41,7 +41,8 @@ void EndFollowing(RunCounts* counts, HashQueue* queue);
 void CountFile(RunCounts* counts, std::uint64_t bytes);
 // A checked file that failed: counted as checked, with no bytes.
 void CountFailure(RunCounts* counts);
-// A checked file listed with listed bytes of which read were read.
+// A checked file that failed after read of its listed bytes were read:
+// the rest count as unread.
 void CountUnread(RunCounts* counts, std::uint64_t listed, std::uint64_t read);
 void CountLeftOut(RunCounts* counts);
 // Keeps path (cut to the buffer) as the directory the run is in.
