@@ -36,8 +36,8 @@ bool EqualsIgnoringCase(const char* a, const char* b) {
 }
 
 // Reads the rest of a FILE line: the listed digest into listed, the path
-// (the directory prefix followed by the name) into path, the listed size
-// into *size.
+// (the directory prefix followed by the name) into path, and the listed
+// size into *size when it is asked for (only the status line needs it).
 void ReadFileLine(ListReader* reader, const char* prefix, char* listed, char* path,
                   std::uint64_t* size) {
   std::strcpy(path, prefix);
@@ -48,7 +48,8 @@ void ReadFileLine(ListReader* reader, const char* prefix, char* listed, char* pa
   // around it are trimmed away before the quotes are.
   char* name = path + length;
   ReadField(reader, name, LineBufferSize - length);
-  *size = ParseListedSize(name, std::strlen(name));
+  // The field ends at its NUL, which no digit or space is.
+  if (size != nullptr) *size = ParseListedSize(name, LineBufferSize - length);
   StrTrimA(name, "0123456789 ");
   Unquote(name);
 }
@@ -105,7 +106,8 @@ bool ReadList(ListReader* reader, Checks* checks, unsigned* failed_line) {
     } else if (EqualsIgnoringCase(tag, FileTag)) {
       if (HashQueueFull(checks->hashing) && !JudgeOldest(checks)) return false;
       HashNote note = {};
-      ReadFileLine(reader, prefix, note.digest, path, &note.size);
+      ReadFileLine(reader, prefix, note.digest, path,
+                   checks->counts != nullptr ? &note.size : nullptr);
       const unsigned ticket = IsPathInside(path)
                                   ? QueueFileToHash(checks->hashing, path, 0, note)
                                   : QueueRefusedFile(checks->hashing, path, note);
