@@ -1,5 +1,6 @@
 // Progress and summary lines on standard error. They are drawn from the
-// thread that counts, between the lines it writes, so they need no lock.
+// thread that counts, between the lines it writes or while it waits for
+// the hashing, so they need no lock.
 #include "cli/progress.h"
 
 #include <cstdio>
@@ -13,6 +14,9 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto FirstDrawAfter = std::chrono::seconds(1);
 constexpr auto RedrawEvery = std::chrono::milliseconds(100);
+// Reads of the list's sizes a draw may take: a list of a few megabytes is
+// summed at once, a larger one over a few draws, while the hashing goes on.
+constexpr int ScanReadsPerDraw = 64;
 
 double SecondsSince(Clock::time_point start, Clock::time_point now) {
   return std::chrono::duration<double>(now - start).count();
@@ -63,27 +67,53 @@ void AppendDirectory(char* line, std::size_t width, const char* directory) {
   std::strcat(line, tail);
 }
 
+const char* Plural(std::uint64_t count) { return count == 1 ? "" : "s"; }
+
+// The share of the test done: by bytes once the list's total is known and
+// holds what was read (the bytes read, and those of files that failed
+// unread); by the share of the list read before, or where it does not.
+// Negative when neither is known.
+double TestShare(Progress* progress, std::uint64_t read) {
+  ListSizes& sizes = progress->sizes;
+  if (!sizes.done && !ScanListSizes(&sizes, ScanReadsPerDraw)) progress->reader->failed = true;
+  const std::uint64_t done = read + progress->counts.unread;
+  if (sizes.done && sizes.bytes > 0 && done <= sizes.bytes) {
+    return static_cast<double>(done) / static_cast<double>(sizes.bytes);
+  }
+  if (progress->list_size == 0) return -1;
+  return static_cast<double>(progress->reader->position) /
+         static_cast<double>(progress->list_size);
+}
+
+// "42%, 1:05 left, " into line; returns its length.
+int FormatTimeLeft(Progress* progress, double elapsed, std::uint64_t read, char* line,
+                   std::size_t size) {
+  const double share = TestShare(progress, read);
+  if (share < 0) return 0;
+  char left[32] = "?";
+  if (share > 0) FormatDuration(elapsed * (1 - share) / share, false, left, sizeof left);
+  return std::snprintf(line, size, "%.0f%%, %s left, ", share * 100, left);
+}
+
 void Draw(Progress* progress, Clock::time_point now) {
   const int columns = StatusLineColumns();
   if (columns < 2) return;
   const RunCounts& counts = progress->counts;
   const double elapsed = SecondsSince(progress->start, now);
+  const std::uint64_t read = BytesSoFar(counts);
   char bytes[32];
   char rate[32];
-  FormatBytes(static_cast<double>(counts.bytes), bytes, sizeof bytes);
-  FormatBytes(elapsed > 0 ? static_cast<double>(counts.bytes) / elapsed : 0, rate, sizeof rate);
+  FormatBytes(static_cast<double>(read), bytes, sizeof bytes);
+  FormatBytes(elapsed > 0 ? static_cast<double>(read) / elapsed : 0, rate, sizeof rate);
   // What a narrow terminal cuts off comes last.
   char line[1024];
   int length = 0;
-  if (progress->reader != nullptr && progress->list_size > 0) {
-    const double share =
-        static_cast<double>(progress->reader->position) / static_cast<double>(progress->list_size);
-    char left[32] = "?";
-    if (share > 0) FormatDuration(elapsed * (1 - share) / share, false, left, sizeof left);
-    length = std::snprintf(line, sizeof line, "%.0f%%, %s left, ", share * 100, left);
+  if (progress->reader != nullptr) {
+    length = FormatTimeLeft(progress, elapsed, read, line, sizeof line);
   }
-  std::snprintf(line + length, sizeof line - length, "%llu files, %s, %s/s",
-                static_cast<unsigned long long>(counts.files), bytes, rate);
+  std::snprintf(line + length, sizeof line - length, "%llu file%s, %s, %s/s",
+                static_cast<unsigned long long>(counts.files), Plural(counts.files), bytes,
+                rate);
   std::size_t width = static_cast<std::size_t>(columns) - 1;
   if (width > sizeof line - 1) width = sizeof line - 1;
   if (std::strlen(line) > width) line[width] = '\0';
@@ -129,10 +159,11 @@ void ShowProgressMessage(Progress* progress, const char* text) {
   ConsoleWarn("%s\n", text);
 }
 
-void FollowListReading(Progress* progress, const ListReader* reader, std::uint64_t size) {
+void FollowListReading(Progress* progress, ListReader* reader, std::uint64_t size) {
   if (progress == nullptr) return;
   progress->reader = reader;
   progress->list_size = size;
+  if (reader != nullptr) StartListSizes(&progress->sizes, reader->file);
 }
 
 void EndProgress(Progress* progress) {
@@ -154,19 +185,29 @@ void PrintRunSummary(Progress* progress) {
     return;
   }
   EndProgress(progress);
+  const int columns = StatusLineColumns();
+  if (columns < 2) return;
   const RunCounts& counts = progress->counts;
+  char head[128];
+  const auto files = static_cast<unsigned long long>(counts.files);
+  if (progress->testing) {
+    std::snprintf(head, sizeof head, "checked %llu file%s, %llu failed", files,
+                  Plural(counts.files), static_cast<unsigned long long>(counts.failed));
+  } else {
+    std::snprintf(head, sizeof head, "listed %llu file%s, %llu left out", files,
+                  Plural(counts.files), static_cast<unsigned long long>(counts.left_out));
+  }
   char bytes[32];
   char time[32];
   FormatBytes(static_cast<double>(counts.bytes), bytes, sizeof bytes);
   FormatDuration(SecondsSince(progress->start, Clock::now()), true, time, sizeof time);
+  // The line must not wrap: on a narrow terminal the time goes, then the
+  // bytes, then the end of what is left.
   char line[256];
-  const auto files = static_cast<unsigned long long>(counts.files);
-  if (progress->testing) {
-    std::snprintf(line, sizeof line, "checked %llu files, %llu failed, %s in %s", files,
-                  static_cast<unsigned long long>(counts.failed), bytes, time);
-  } else {
-    std::snprintf(line, sizeof line, "listed %llu files, %llu left out, %s in %s", files,
-                  static_cast<unsigned long long>(counts.left_out), bytes, time);
-  }
+  const std::size_t width = static_cast<std::size_t>(columns) - 1;
+  std::snprintf(line, sizeof line, "%s, %s in %s", head, bytes, time);
+  if (std::strlen(line) > width) std::snprintf(line, sizeof line, "%s, %s", head, bytes);
+  if (std::strlen(line) > width) std::snprintf(line, sizeof line, "%s", head);
+  if (std::strlen(line) > width) line[width] = '\0';
   WriteStatusLine(line, true);
 }

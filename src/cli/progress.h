@@ -8,21 +8,24 @@
 
 #include "listing/run_counts.h"
 #include "verify/field_reader.h"
+#include "verify/list_sizes.h"
 
 struct Progress {
   RunCounts counts;
   bool watched;  // standard error is a terminal: the lines are shown
   bool shown;    // a status line is on the screen
-  bool testing;  // the test command: files checked, the share of the list
+  bool testing;  // the test command: files checked, the share done
   std::chrono::steady_clock::time_point start;
   std::chrono::steady_clock::time_point next_draw;
-  const ListReader* reader;  // the list the test reads; may be null
+  ListReader* reader;  // the list the test reads; may be null
   std::uint64_t list_size;
+  ListSizes sizes;     // the list's total, scanned once the line shows
 };
 
 // Starts the clock. Nothing is ever shown when standard error is not a
 // terminal; otherwise the status line appears once the run has lasted a
-// second, and is redrawn at most ten times a second, as files are counted.
+// second, and is redrawn at most ten times a second, as files are counted
+// and while the run waits for files being read.
 void StartProgress(Progress* progress, bool testing);
 
 // The counts for the walk or the test to update. They are kept whether or
@@ -30,22 +33,28 @@ void StartProgress(Progress* progress, bool testing);
 // error through ShowProgressMessage.
 RunCounts* ProgressCounts(Progress* progress);
 
-// Erases the status line, if one is shown, and writes text and a line end
-// to standard error, whatever it is; the next draw brings the line back.
-void ShowProgressMessage(Progress* progress, const char* text);
-
-// The test reads this list, of size bytes: the status line shows how much
-// of it has been read and the time left.
-void FollowListReading(Progress* progress, const ListReader* reader,
-                       std::uint64_t size);
+// The test reads this list, of size bytes: the status line shows the share
+// of the test done and the time left, by the bytes its FILE lines give
+// (scanned through the reader's handle once the line shows), by the share
+// of the list read until their total is known or where it does not hold
+// what was read. A scan that cannot put the list's position back sets
+// reader->failed.
+void FollowListReading(Progress* progress, ListReader* reader, std::uint64_t size);
 
 // Erases the status line, if one is shown; called before anything else is
 // printed, so that the screen holds what it would without it.
 void EndProgress(Progress* progress);
 
+// For a message during the run, from the thread that counts: erases the
+// status line if one is shown, writes text and a line end to standard
+// error (a terminal or not), and lets the next draw bring the line back.
+// progress may be null.
+void ShowProgressMessage(Progress* progress, const char* text);
+
 // Prints the line that stays: what was listed or checked, the bytes and the
-// time, when standard error is a terminal; elsewhere the number of entries
-// a create or append left out, if any.
+// time, as much of it as the terminal's width holds, when standard error
+// is a terminal; elsewhere the number of entries a create or append left
+// out, if any.
 void PrintRunSummary(Progress* progress);
 
 #endif  // DORVANE_CLI_PROGRESS_H_

@@ -166,6 +166,7 @@ void FillLane(HashQueue* queue, HashWorker* worker, int index) {
     FinishLane(queue, worker, index);
     return;
   }
+  queue->bytes_read.fetch_add(got, std::memory_order_relaxed);
   lane.read_short = got < FeedReadSize;
   FeedLane(&worker->schedule, index, lane.feed.buffer, got);
 }

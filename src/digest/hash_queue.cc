@@ -64,6 +64,10 @@ unsigned Enqueue(HashQueue* queue, const char* path, DWORD open_flags,
   return ticket;
 }
 
+void CallWaitHook(const HashQueue* queue) {
+  if (queue->wait_hook != nullptr) queue->wait_hook(queue->wait_context);
+}
+
 // The caller's thread hashes, with no workers, until the oldest file is
 // done.
 void HashInline(HashQueue* queue, std::unique_lock<std::mutex>& lock) {
@@ -78,6 +82,21 @@ void HashInline(HashQueue* queue, std::unique_lock<std::mutex>& lock) {
     } else {
       std::this_thread::sleep_for(HandleRetryInterval);
     }
+    CallWaitHook(queue);
+    lock.lock();
+  }
+}
+
+// Waits for the workers to hand in the oldest file. Woken when one does;
+// the bounded wait looks again now and then all the same, so that no
+// wake-up missed could stall the run, and lets the hook draw meanwhile.
+void AwaitWorkers(HashQueue* queue, std::unique_lock<std::mutex>& lock) {
+  const HashJob& job = JobOf(queue, queue->oldest);
+  while (job.state != JobState::Done) {
+    queue->results.wait_for(lock, ResultPollInterval);
+    if (job.state == JobState::Done || queue->wait_hook == nullptr) continue;
+    lock.unlock();
+    CallWaitHook(queue);
     lock.lock();
   }
 }
@@ -109,9 +128,12 @@ HashQueue* StartHashQueue(const HashPlan& plan) {
   queue->oldest = queue->end = queue->next_claim = 0;
   queue->open_files.store(0);
   queue->releases.store(0);
+  queue->bytes_read.store(0);
   queue->stopping = false;
   queue->cold.store(false);
   queue->turn_owner = -1;
+  queue->wait_hook = nullptr;
+  queue->wait_context = nullptr;
   queue->in_flight_count = 0;
   // One thread: the caller's own, with one worker's lanes.
   const unsigned count = plan.threads > 1 ? plan.threads : 1;
@@ -164,10 +186,7 @@ void TakeHashResult(HashQueue* queue, HashResult* result) {
   std::unique_lock<std::mutex> lock(queue->mutex);
   HashJob& job = JobOf(queue, queue->oldest);
   if (queue->plan.threads > 1) {
-    // Woken when a worker hands in the oldest file; the bounded wait looks
-    // again now and then all the same, so that no wake-up missed could
-    // stall the run.
-    while (job.state != JobState::Done) queue->results.wait_for(lock, ResultPollInterval);
+    AwaitWorkers(queue, lock);
   } else {
     HashInline(queue, lock);
   }
@@ -175,6 +194,11 @@ void TakeHashResult(HashQueue* queue, HashResult* result) {
   result->path = job.path;
   result->note = &job.note;
   ++queue->oldest;
+}
+
+void SetHashWaitHook(HashQueue* queue, HashWaitHook hook, void* context) {
+  queue->wait_hook = hook;
+  queue->wait_context = context;
 }
 
 bool WaitForHandle(HashQueue* queue, unsigned* releases, Clock::time_point since) {

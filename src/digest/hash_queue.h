@@ -8,6 +8,11 @@
 // thread hashes while it waits for a result, and the program does what it
 // did before it had threads.
 //
+// The workers count the bytes they read, all files together, for a status
+// line to show while a large file is read; the caller's thread, which
+// blocks while it waits for a result, may be given a hook to call now and
+// then meanwhile, to draw that line.
+//
 // An open that fails for lack of handles waits while the run holds other
 // files that will be closed, and is tried again after each close; with
 // nothing of the run's left to close it is tried every few milliseconds,
@@ -60,7 +65,7 @@ HashPlan ChooseHashPlan();
 
 // What the caller keeps with a queued file and gets back with its result.
 struct HashNote {
-  std::uint64_t size;          // the walk: the size the listing gave
+  std::uint64_t size;          // the size the listing gave, or the list
   unsigned name_offset;        // the walk: where the name starts in the path
   bool line_only;              // the walk: a line with no file to hash
   char digest[HexDigestSize];  // the verifier: the digest listed
@@ -100,6 +105,9 @@ struct HashJob {
 
 struct HashWorker;
 
+// Called on the caller's thread, away from the queue's lock.
+using HashWaitHook = void (*)(void* context);
+
 // Tickets count up from 0; job t lives in jobs[t % HashQueueSize]. oldest
 // and end belong to the caller's thread, which changes end under the lock;
 // the rest is shared under the lock, but a claimed job, which belongs to
@@ -116,12 +124,18 @@ struct HashQueue {
   // gives up on a handle while another holds one it has not told of yet.
   std::atomic<unsigned> open_files;  // files the workers hold open
   std::atomic<unsigned> releases;    // handles closed so far by the run
+  // Bytes read from the files so far: a relaxed add per read by whoever
+  // reads, a relaxed load by whoever shows it.
+  std::atomic<std::uint64_t> bytes_read;
   bool stopping;
   // Data was found not to be in memory: files are queued with their place
   // and claimed in place order from then on. Set once, by a worker; read
   // by the caller's thread without the lock.
   std::atomic<bool> cold;
   int turn_owner;        // the worker reading from the disk; -1 for none
+  // The caller's own, set before it waits: no other thread reads them.
+  HashWaitHook wait_hook;  // may be null
+  void* wait_context;
   // The path hashes of the files claimed and not done: a file queued twice
   // (a list that names it twice) is claimed again only once the first is
   // done, as one thread would hash them. On Windows a second open of a file
@@ -158,8 +172,14 @@ unsigned QueueRefusedFile(HashQueue* queue, const char* path, const HashNote& no
 
 // Waits until the oldest queued file has its result (hashing it on the
 // caller's thread when there are no workers), hands the result out and
-// takes the file off the queue. The queue must not be empty.
+// takes the file off the queue. The queue must not be empty. While it
+// waits it calls the wait hook, if one is set: at least every
+// ResultPollInterval, and between the steps of hashing on the caller's
+// thread.
 void TakeHashResult(HashQueue* queue, HashResult* result);
+
+// Sets the hook TakeHashResult calls while it waits (nullptr: none).
+void SetHashWaitHook(HashQueue* queue, HashWaitHook hook, void* context);
 
 // For a caller whose own open failed for lack of handles: waits until the
 // run has closed a handle since *releases, or HandleRetryInterval has

@@ -84,3 +84,15 @@ bool WriteListText(HANDLE list_file, const char* text, int length) {
   TakeBackListText(list_file, written);
   return false;
 }
+
+std::uint64_t ParseListedSize(const char* text, std::size_t length) {
+  std::size_t at = 0;
+  while (at < length && text[at] == ' ') ++at;
+  std::uint64_t size = 0;
+  for (; at < length && text[at] >= '0' && text[at] <= '9'; ++at) {
+    const unsigned digit = static_cast<unsigned>(text[at] - '0');
+    if (size > (UINT64_MAX - digit) / 10) return UINT64_MAX;
+    size = size * 10 + digit;
+  }
+  return size;
+}

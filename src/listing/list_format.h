@@ -45,6 +45,10 @@ int BuildDirLine(const char* path, char* line);
 // its length. name is at most PathBufferSize - 1 bytes.
 int BuildFileLine(const char* hex_digest, std::uint64_t size, const char* name,
                   char* line);
+// The size a FILE line gives in the text after its digest: the digits
+// after the spaces that lead it (0 when there are none; a value too large
+// for 64 bits stays at the largest). Reads at most length bytes.
+std::uint64_t ParseListedSize(const char* text, std::size_t length);
 // Writes length bytes at the list file's position; true when all went out.
 // When the write fails or falls short, the part that went out is taken back
 // and the list cut there, so that it ends with the last whole line written

@@ -49,6 +49,18 @@ void ClearRunCounts(RunCounts* counts) {
   std::memset(counts, 0, sizeof *counts);
 }
 
+void FollowHashing(RunCounts* counts, HashQueue* queue) {
+  if (counts == nullptr) return;
+  counts->bytes_read = &queue->bytes_read;
+  SetHashWaitHook(queue, counts->on_file, counts->watcher);
+}
+
+void EndFollowing(RunCounts* counts, HashQueue* queue) {
+  if (counts == nullptr) return;
+  counts->bytes_read = nullptr;
+  SetHashWaitHook(queue, nullptr, nullptr);
+}
+
 void CountFile(RunCounts* counts, std::uint64_t bytes) {
   if (counts == nullptr) return;
   ++counts->files;
@@ -61,6 +73,10 @@ void CountFailure(RunCounts* counts, bool missing) {
   ++counts->failed;
   if (missing) ++counts->missing;
   CountFile(counts, 0);
+}
+
+void CountUnread(RunCounts* counts, std::uint64_t listed, std::uint64_t read) {
+  if (counts != nullptr && listed > read) counts->unread += listed - read;
 }
 
 void CountLeftOut(RunCounts* counts, const char* path, LeftOutReason reason, DWORD error) {
@@ -115,4 +131,9 @@ void PathForPeople(const char* path, char* out, std::size_t size) {
     at += bytes - 1;
   }
   out[used] = '\0';
+}
+
+std::uint64_t BytesSoFar(const RunCounts& counts) {
+  if (counts.bytes_read == nullptr) return counts.bytes;
+  return counts.bytes_read->load(std::memory_order_relaxed);
 }

@@ -7,8 +7,10 @@
 #ifndef DORVANE_LISTING_RUN_COUNTS_H_
 #define DORVANE_LISTING_RUN_COUNTS_H_
 
+#include <atomic>
 #include <cstdint>
 
+#include "digest/hash_queue.h"
 #include "listing/list_format.h"
 
 struct RunCounts {
@@ -19,10 +21,17 @@ struct RunCounts {
   std::uint64_t listed;    // FILE lines the test read
   std::uint64_t missing;   // checked files that were not found
   std::uint64_t roots;     // ROOT lines the test read
+  // The test: listed bytes of checked files that were never read (missing,
+  // refused, cut short), so that the bytes read and these meet the list's
+  // total at the end.
+  std::uint64_t unread;
+  // The bytes the hashing has read so far, while it runs; else null.
+  const std::atomic<std::uint64_t>* bytes_read;
   char root[LineBufferSize];       // the path of the first ROOT line
   char directory[LineBufferSize];  // the path of the last DIR line taken
-  // Called after each file counted, in the thread that counts; null when
-  // nobody watches (the directory is not kept then either).
+  // Called after each file counted, and now and then while the run waits
+  // for a file being read, in the thread that counts; null when nobody
+  // watches (the directory is not kept then either).
   void (*on_file)(void* watcher);
   // Takes a message for people (an entry left out, and why); may be null.
   void (*on_message)(void* watcher, const char* text);
@@ -46,10 +55,19 @@ enum LeftOutReason {
 // Zero counts, empty texts and no watcher.
 void ClearRunCounts(RunCounts* counts);
 
+// The hashing of queue is the run's: its bytes read are shown and the
+// watcher is called while the run waits for it; until EndFollowing, which
+// must come before the queue ends.
+void FollowHashing(RunCounts* counts, HashQueue* queue);
+void EndFollowing(RunCounts* counts, HashQueue* queue);
+
 void CountFile(RunCounts* counts, std::uint64_t bytes);
 // A checked file that failed: counted as checked, with no bytes; missing
 // when it was not found.
 void CountFailure(RunCounts* counts, bool missing);
+// A checked file that failed after read of its listed bytes were read:
+// the rest count as unread.
+void CountUnread(RunCounts* counts, std::uint64_t listed, std::uint64_t read);
 // An entry left out of the list at path (a directory's with its closing
 // backslash), for reason, with the system's error where the reason has
 // one; it is counted and named.
@@ -66,5 +84,8 @@ void CountRoot(RunCounts* counts, const char* path);
 // control byte, and the C1 controls of UTF-8, as \xHH, so that a name can
 // neither break a message's line nor steer the terminal; cut to fit.
 void PathForPeople(const char* path, char* out, std::size_t size);
+
+// The bytes read so far: the hashing's while it runs, else those counted.
+std::uint64_t BytesSoFar(const RunCounts& counts);
 
 #endif  // DORVANE_LISTING_RUN_COUNTS_H_

@@ -272,12 +272,14 @@ WalkQueue* StartWalkQueue(HANDLE list_file, const HashPlan& plan, RunCounts* cou
   queue->list_file = list_file;
   queue->also_own = also_own;
   queue->counts = counts;
+  FollowHashing(counts, queue->hashing);
   queue->no_handle = false;
   queue->batch_used = 0;
   return queue;
 }
 
 void EndWalkQueue(WalkQueue* queue) {
+  EndFollowing(queue->counts, queue->hashing);
   EndHashQueue(queue->hashing);
   LocalFree(queue);
 }

@@ -38,7 +38,12 @@ int StatusLineColumns();
 
 // Replaces the status line on standard error with text, which must be
 // shorter than StatusLineColumns(); an empty text erases it. With stays the
-// line is ended and stays on the screen.
+// line is ended and stays on the screen. The cursor is kept at the line's
+// start and the whole screen below it is erased too: a terminal that
+// rewraps its lines when it is narrowed (tmux, most emulators) spreads a
+// line drawn at the old width over the rows below its first one, and
+// leaves the cursor on that first row; one that cuts them (xterm) keeps the
+// row. Either way no row above the cursor is touched.
 void WriteStatusLine(const char* text, bool stays);
 
 #endif  // DORVANE_PLATFORM_CONSOLE_H_

@@ -19,4 +19,12 @@ inline std::uint64_t QueryFilePosition(HANDLE file) {
   return (static_cast<std::uint64_t>(static_cast<DWORD>(high)) << 32) | low;
 }
 
+// Moves the file's position to offset bytes from its start; true when it
+// is there.
+inline bool SeekFile(HANDLE file, std::uint64_t offset) {
+  LONG high = static_cast<LONG>(offset >> 32);
+  SetFilePointer(file, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN);
+  return QueryFilePosition(file) == offset;
+}
+
 #endif  // DORVANE_PLATFORM_FILE64_H_

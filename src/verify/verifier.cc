@@ -36,8 +36,10 @@ bool EqualsIgnoringCase(const char* a, const char* b) {
 }
 
 // Reads the rest of a FILE line: the listed digest into listed, the path
-// (the directory prefix followed by the name) into path.
-void ReadFileLine(ListReader* reader, const char* prefix, char* listed, char* path) {
+// (the directory prefix followed by the name) into path, and the listed
+// size into *size when it is asked for (only the status line needs it).
+void ReadFileLine(ListReader* reader, const char* prefix, char* listed, char* path,
+                  std::uint64_t* size) {
   std::strcpy(path, prefix);
   const int length = static_cast<int>(std::strlen(path));
   ReadField(reader, listed, DigestCapacity);
@@ -46,6 +48,8 @@ void ReadFileLine(ListReader* reader, const char* prefix, char* listed, char* pa
   // around it are trimmed away before the quotes are.
   char* name = path + length;
   ReadField(reader, name, LineBufferSize - length);
+  // The field ends at its NUL, which no digit or space is.
+  if (size != nullptr) *size = ParseListedSize(name, LineBufferSize - length);
   StrTrimA(name, "0123456789 ");
   Unquote(name);
 }
@@ -76,6 +80,7 @@ bool JudgeOldest(Checks* checks) {
     checks->no_handle = true;
     return false;
   }
+  CountUnread(checks->counts, result.note->size, result.hashed_size);
   const bool missing = result.failure == HashFailure::Open &&
                        (result.error == ERROR_FILE_NOT_FOUND || result.error == ERROR_PATH_NOT_FOUND);
   CountFailure(checks->counts, missing);
@@ -105,7 +110,9 @@ bool ReadList(ListReader* reader, Checks* checks, unsigned* failed_line) {
     } else if (EqualsIgnoringCase(tag, FileTag)) {
       if (HashQueueFull(checks->hashing) && !JudgeOldest(checks)) return false;
       HashNote note = {};
-      ReadFileLine(reader, prefix, note.digest, path);
+      // The listed size serves a status line only.
+      const bool watched = checks->counts != nullptr && checks->counts->on_file != nullptr;
+      ReadFileLine(reader, prefix, note.digest, path, watched ? &note.size : nullptr);
       if (checks->counts != nullptr) ++checks->counts->listed;
       const bool inside = IsPathInside(path);
       if (!inside) CountRefused(checks->counts, path);
@@ -188,6 +195,7 @@ int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
     reader->failed = true;
     return 1;
   }
+  FollowHashing(counts, checks.hashing);
   unsigned failed_line = NoLine;
   bool whole = ReadList(reader, &checks, &failed_line);
   while (whole && !HashQueueEmpty(checks.hashing)) {
@@ -198,6 +206,7 @@ int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
     if (!whole && failed_line != ticket) reader->failed = false;
   }
   *checks.end = '\0';
+  EndFollowing(counts, checks.hashing);
   EndHashQueue(checks.hashing);
   if (checks.no_handle) {
     if (no_handle != nullptr) *no_handle = true;

@@ -119,7 +119,7 @@ void ReadOneKey(int fd) {
   }
 }
 
-bool WriteAll(int fd, const char* text, std::size_t length) {
+bool WriteAllTo(int fd, const char* text, std::size_t length) {
   while (length > 0) {
     const ssize_t put = write(fd, text, length);
     if (put < 0 && errno == EINTR) continue;
@@ -130,18 +130,18 @@ bool WriteAll(int fd, const char* text, std::size_t length) {
   return true;
 }
 
-// Writes text to standard output with every "\n" turned into CR LF.
+// Writes text with every "\n" turned into CR LF.
 bool WriteText(const char* text, std::size_t length) {
   std::size_t start = 0;
   for (std::size_t i = 0; i < length; ++i) {
     if (text[i] != '\n') continue;
-    if (!WriteAll(STDOUT_FILENO, text + start, i - start) ||
-        !WriteAll(STDOUT_FILENO, "\r\n", 2)) {
+    if (!WriteAllTo(STDOUT_FILENO, text + start, i - start) ||
+        !WriteAllTo(STDOUT_FILENO, "\r\n", 2)) {
       return false;
     }
     start = i + 1;
   }
-  return WriteAll(STDOUT_FILENO, text + start, length - start);
+  return WriteAllTo(STDOUT_FILENO, text + start, length - start);
 }
 
 // Formats into a buffer of its own and hands the text to write.
@@ -170,7 +170,7 @@ bool FormatAndWrite(bool (*write_text)(const char*, std::size_t), const char* fo
 // A message goes out in one write where it can, so that it never mixes
 // with another program's writes to the same terminal.
 bool WriteWarning(const char* text, std::size_t length) {
-  return WriteAll(STDERR_FILENO, text, length);
+  return WriteAllTo(STDERR_FILENO, text, length);
 }
 
 // Whether the prompt on standard output reaches the terminal the key would
@@ -227,7 +227,8 @@ int StatusLineColumns() {
 
 void WriteStatusLine(const char* text, bool stays) {
   // One write, so that the line never shows half drawn: back to the line's
-  // start, the text, the rest of the line cleared.
+  // start, the text, the rest of the screen erased, and back to the start
+  // (or the next line).
   char line[1024];
   const std::size_t room = sizeof line - 8;
   std::size_t length = std::strlen(text);
@@ -235,16 +236,8 @@ void WriteStatusLine(const char* text, bool stays) {
   line[0] = '\r';
   std::memcpy(line + 1, text, length);
   std::size_t end = 1 + length;
-  std::memcpy(line + end, "\x1b[K", 3);
-  end += 3;
-  if (stays) {
-    std::memcpy(line + end, "\r\n", 2);
-    end += 2;
-  }
-  for (std::size_t done = 0; done < end;) {
-    const ssize_t put = write(STDERR_FILENO, line + done, end - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return;
-    done += static_cast<std::size_t>(put);
-  }
+  std::memcpy(line + end, "\x1b[J\r", 4);
+  end += 4;
+  if (stays) line[end++] = '\n';
+  WriteAllTo(STDERR_FILENO, line, end);
 }

@@ -1,6 +1,7 @@
 // Windows implementation of the console output: UTF-8 text, shown on a
-// console through the wide service, written as bytes anywhere else; and the
-// status line on the console of standard error.
+// console through the wide service, written as bytes anywhere else; the
+// status line on the console of standard error, and messages on standard
+// error.
 #include <fcntl.h>
 #include <io.h>
 
@@ -37,31 +38,62 @@ DWORD ConsoleText(const char* text, wchar_t* out) {
 }
 
 // A console shows the wide text whatever its code page; the bytes of UTF-8
-// would show right only on one set to UTF-8.
+// would show right only on one set to UTF-8. length is text's.
+bool WriteToConsole(HANDLE console, const char* text, int length) {
+  auto* wide = static_cast<wchar_t*>(LocalAlloc(LMEM_FIXED, (2 * length + 1) * sizeof(wchar_t)));
+  if (wide == nullptr) return false;
+  const DWORD units = ConsoleText(text, wide);
+  DWORD done = 0;
+  DWORD written = 0;
+  while (done < units && WriteConsoleW(console, wide + done, units - done, &written, nullptr) &&
+         written > 0) {
+    done += written;
+  }
+  LocalFree(wide);
+  return done == units;
+}
+
 bool PrintToConsole(HANDLE console, const char* format, va_list args) {
   va_list again;
   va_copy(again, args);
   const int length = std::vsnprintf(nullptr, 0, format, args);
   bool ok = false;
   auto* text = length < 0 ? nullptr : static_cast<char*>(LocalAlloc(LMEM_FIXED, length + 1));
-  auto* wide = text == nullptr ? nullptr
-                               : static_cast<wchar_t*>(LocalAlloc(
-                                     LMEM_FIXED, (2 * length + 1) * sizeof(wchar_t)));
-  if (wide != nullptr) {
+  if (text != nullptr) {
     std::vsnprintf(text, length + 1, format, again);
-    const DWORD units = ConsoleText(text, wide);
-    DWORD done = 0;
-    DWORD written = 0;
-    while (done < units && WriteConsoleW(console, wide + done, units - done, &written, nullptr) &&
-           written > 0) {
-      done += written;
-    }
-    ok = done == units;
+    ok = WriteToConsole(console, text, length);
   }
-  LocalFree(wide);
   LocalFree(text);
   va_end(again);
   return ok;
+}
+
+bool IsConsole(HANDLE handle) {
+  DWORD mode = 0;
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
+}
+
+void WriteBytes(HANDLE handle, const char* bytes, DWORD length) {
+  DWORD written = 0;
+  while (length > 0 && WriteFile(handle, bytes, length, &written, nullptr) && written > 0) {
+    bytes += written;
+    length -= written;
+  }
+}
+
+// Erases the rows below the cursor's to the window's bottom: a console
+// that rewraps its lines when it is narrowed spreads a status line drawn
+// at the old width over them, the cursor staying on its first row.
+void EraseRowsBelow(HANDLE console) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(console, &info)) return;
+  const int rows = info.srWindow.Bottom - info.dwCursorPosition.Y;
+  if (rows <= 0) return;
+  const COORD from = {0, static_cast<SHORT>(info.dwCursorPosition.Y + 1)};
+  const DWORD cells = static_cast<DWORD>(rows) * static_cast<DWORD>(info.dwSize.X);
+  DWORD done = 0;
+  FillConsoleOutputCharacterA(console, ' ', cells, from, &done);
+  FillConsoleOutputAttribute(console, info.wAttributes, cells, from, &done);
 }
 
 // Redirected output gets the bytes as they are, as on Linux: a file or a
@@ -78,10 +110,8 @@ bool PrintToStream(FILE* stream, const char* format, va_list args) {
 
 bool Print(DWORD which, FILE* stream, const char* format, va_list args) {
   HANDLE output = GetStdHandle(which);
-  DWORD mode = 0;
-  return output != nullptr && output != INVALID_HANDLE_VALUE && GetConsoleMode(output, &mode)
-             ? PrintToConsole(output, format, args)
-             : PrintToStream(stream, format, args);
+  return IsConsole(output) ? PrintToConsole(output, format, args)
+                           : PrintToStream(stream, format, args);
 }
 
 }  // namespace
@@ -110,7 +140,9 @@ int StatusLineColumns() {
 
 void WriteStatusLine(const char* text, bool stays) {
   // The console has no "clear to the end of the line" of its own: the text
-  // is padded with spaces to the last column but one, which never wraps.
+  // is padded with spaces to the last column but one, which never wraps,
+  // and the cursor goes back to the line's start.
+  HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
   char line[1024];
   const int room = static_cast<int>(sizeof line) - 4;
   int width = StatusLineColumns() - 1;
@@ -123,6 +155,6 @@ void WriteStatusLine(const char* text, bool stays) {
   while (end < 1 + width) line[end++] = ' ';
   if (stays) line[end++] = '\r';
   line[end++] = stays ? '\n' : '\r';
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, static_cast<DWORD>(end), &written, nullptr);
+  EraseRowsBelow(console);
+  WriteBytes(console, line, static_cast<DWORD>(end));
 }
