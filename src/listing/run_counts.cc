@@ -29,9 +29,12 @@ void DescribeLeftOut(const char* path, LeftOutReason reason, DWORD error, char* 
     case LeftOutBackslash: text = "its name holds a backslash, which a list cannot carry"; break;
     case LeftOutControlByte: text = "its name holds a control byte, which a list cannot carry"; break;
     case LeftOutTooLong: text = "its path is longer than 259 characters"; break;
-    case LeftOutUnnamable: text = "the system cannot name it"; break;
+    case LeftOutUnnamable: text = "its name is one the system cannot open"; break;
   }
-  std::snprintf(out, size, "%s", text);
+  const std::size_t length = std::strlen(path);
+  const bool directory = length > 0 && path[length - 1] == '\\';
+  std::snprintf(out, size, "%s%s", text,
+                directory && reason == LeftOutUnnamable ? "; what it holds is left out" : "");
 }
 
 void Tell(RunCounts* counts, const char* format, const char* path, const char* reason) {

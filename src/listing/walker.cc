@@ -94,7 +94,10 @@ bool IsOwnFile(const WalkQueue* queue, const HashResult& result) {
 
 LeftOutReason ReasonOf(const HashResult& result) {
   switch (result.failure) {
-    case HashFailure::Open: return LeftOutCannotOpen;
+    // Windows lists names that other systems made and it cannot open
+    // (a quote, an asterisk, a colon...).
+    case HashFailure::Open:
+      return result.error == ERROR_INVALID_NAME ? LeftOutUnnamable : LeftOutCannotOpen;
     case HashFailure::Read: return LeftOutReadFailed;
     default: return LeftOutChanged;
   }
@@ -217,7 +220,9 @@ bool WalkTree(char* path, WalkQueue* queue) {
   HANDLE find = StartListingBesideHashing(queue, path, &entry);
   if (find == INVALID_HANDLE_VALUE) {
     if (queue->no_handle) return false;
-    CountLeftOut(queue->counts, path, LeftOutNotListed, GetLastError());
+    const DWORD error = GetLastError();
+    CountLeftOut(queue->counts, path,
+                 error == ERROR_INVALID_NAME ? LeftOutUnnamable : LeftOutNotListed, error);
     return true;
   }
   // Room for a subdirectory's name: its path with its closing backslash
