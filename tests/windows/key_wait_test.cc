@@ -53,7 +53,7 @@ class ConsoleKeyWait : public ::testing::Test {
 
   // Runs "dorvane t list.txt" on the pseudo console; with standard input
   // given, that is the program's standard input instead of the console.
-  void Start(HANDLE standard_input = nullptr) {
+  void Start(HANDLE standard_input = nullptr, HANDLE standard_output = nullptr) {
     SIZE_T size = 0;
     InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
     std::vector<char> storage(size);
@@ -64,14 +64,26 @@ class ConsoleKeyWait : public ::testing::Test {
     STARTUPINFOEXA startup = {};
     startup.StartupInfo.cb = sizeof startup;
     startup.lpAttributeList = attributes;
-    if (standard_input != nullptr) {
+    if (standard_input != nullptr || standard_output != nullptr) {
       startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
       startup.StartupInfo.hStdInput = standard_input;
+      startup.StartupInfo.hStdOutput = standard_output;
     }
     std::string command = std::string(DORVANE_BINARY) + " t list.txt";
+    // Wine hands a child of a pseudo console its parent's standard output
+    // and error, where Windows gives it the console's; the program waits
+    // only where its prompt reaches the console. Without handles of the
+    // parent's to hand on, the child gets the console's.
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    const HANDLE errors = GetStdHandle(STD_ERROR_HANDLE);
+    SetStdHandle(STD_OUTPUT_HANDLE, nullptr);
+    SetStdHandle(STD_ERROR_HANDLE, nullptr);
     const BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr,
-                                        standard_input != nullptr, EXTENDED_STARTUPINFO_PRESENT,
+                                        startup.StartupInfo.dwFlags != 0,
+                                        EXTENDED_STARTUPINFO_PRESENT,
                                         nullptr, nullptr, &startup.StartupInfo, &process_);
+    SetStdHandle(STD_OUTPUT_HANDLE, output);
+    SetStdHandle(STD_ERROR_HANDLE, errors);
     DeleteProcThreadAttributeList(attributes);
     ASSERT_TRUE(started);
   }
@@ -183,6 +195,22 @@ TEST_F(ConsoleKeyWait, RedirectedStandardInputDoesNotEndTheWait) {
   EXPECT_TRUE(Ended(20000));
   CloseHandle(input);
   CloseHandle(stdin_write);
+}
+
+// Standard output to a pipe: the prompt goes where nobody sees it on the
+// console, so the run ends without a key.
+TEST_F(ConsoleKeyWait, APromptSentToAPipeIsNotWaitedFor) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE out_read = nullptr, out_write = nullptr;
+  ASSERT_TRUE(CreatePipe(&out_read, &out_write, &inherit, 1 << 16));
+  Start(nullptr, out_write);
+  CloseHandle(out_write);
+  EXPECT_TRUE(Ended(20000));
+  char shown[4096];
+  DWORD got = 0;
+  ReadFile(out_read, shown, sizeof shown, &got, nullptr);
+  EXPECT_NE(std::string(shown, got).find("press any key to continue..."), std::string::npos);
+  CloseHandle(out_read);
 }
 
 }  // namespace

@@ -108,8 +108,22 @@ bool PrintToStream(FILE* stream, const char* format, va_list args) {
   return std::fflush(stream) == 0 && length >= 0;
 }
 
+// A console process started without standard output or error (as Wine
+// starts one on a pseudo console) writes to its console, as Windows would
+// have given it that for them.
+bool PrintToOwnConsole(const char* format, va_list args) {
+  HANDLE console = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                               nullptr);
+  if (console == INVALID_HANDLE_VALUE) return false;
+  const bool ok = PrintToConsole(console, format, args);
+  CloseHandle(console);
+  return ok;
+}
+
 bool Print(DWORD which, FILE* stream, const char* format, va_list args) {
   HANDLE output = GetStdHandle(which);
+  if (output == nullptr || output == INVALID_HANDLE_VALUE) return PrintToOwnConsole(format, args);
   return IsConsole(output) ? PrintToConsole(output, format, args)
                            : PrintToStream(stream, format, args);
 }

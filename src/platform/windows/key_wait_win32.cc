@@ -18,13 +18,27 @@ bool EndsWait(const INPUT_RECORD& record) {
          code == VK_DELETE || (code >= VK_F1 && code <= VK_F24);
 }
 
+// Whether the prompt reaches the console: standard output is the console,
+// or there is none and the console takes the output in its place (see
+// console_win32.cc). Output to a pipe or a file would leave the run
+// waiting unseen.
+bool PromptReachesConsole() {
+  DWORD mode = 0;
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (output != nullptr && output != INVALID_HANDLE_VALUE) return GetConsoleMode(output, &mode);
+  HANDLE console = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                               nullptr);
+  if (console == INVALID_HANDLE_VALUE) return false;
+  const bool reaches = GetConsoleMode(console, &mode);
+  CloseHandle(console);
+  return reaches;
+}
+
 }  // namespace
 
 void WaitForKey() {
-  // The prompt must reach the console for a wait to make sense: output to
-  // a pipe or a file would leave the run waiting unseen.
-  DWORD output_mode = 0;
-  if (!GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &output_mode)) return;
+  if (!PromptReachesConsole()) return;
   // The console itself, not standard input, so a redirected input cannot
   // end the wait.
   HANDLE console = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
