@@ -177,14 +177,9 @@ int RunTest(HANDLE list_file, const char* list_name, const HashPlan& plan,
   ListReader reader;
   InitListReader(&reader, list_file, ListReadBufferSize);
   // Without a watcher of its own the test still counts, for its verdict.
-  Progress unwatched;
-  if (progress == nullptr) {
-    StartProgress(&unwatched, true);
-    unwatched.watched = false;
-    unwatched.counts.on_file = nullptr;
-    unwatched.counts.on_message = nullptr;
-  }
-  RunCounts* counts = ProgressCounts(progress != nullptr ? progress : &unwatched);
+  RunCounts unwatched;
+  ClearRunCounts(&unwatched);
+  RunCounts* counts = progress != nullptr ? ProgressCounts(progress) : &unwatched;
   // The size is asked only when a status line may show the share read.
   if (counts->on_file != nullptr) {
     FollowListReading(progress, &reader, QueryFileSize(list_file));

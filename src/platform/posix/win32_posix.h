@@ -60,10 +60,10 @@ typedef std::size_t SIZE_T;
 #define ERROR_TOO_MANY_OPEN_FILES 4u
 #define ERROR_ACCESS_DENIED 5u
 #define ERROR_SHARING_VIOLATION 32u
-// Never given here: every name but one with a NUL can be opened.
-#define ERROR_INVALID_NAME 123u
 #define ERROR_LOCK_VIOLATION 33u
 #define ERROR_OPEN_FAILED 110u
+// Never given here: every name but one with a NUL can be opened.
+#define ERROR_INVALID_NAME 123u
 #define ERROR_FILENAME_EXCED_RANGE 206u
 #define ERROR_BAD_FILE_TYPE 222u
 #define ERROR_POSIX_BASE 0x20000000u
