@@ -98,6 +98,8 @@ void TellWhereToTest(const RunCounts& counts) {
 
 }  // namespace
 
+void TellNoMemory() { ConsoleWarn("dorvane: not enough memory\n"); }
+
 bool IsHelpArgument(const char* argument) {
   return std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0 ||
          IsPlatformHelpSwitch(argument);
@@ -162,9 +164,11 @@ ListingResult RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
     result = ListingNoDirectory;
   } else {
     bool no_handle = false;
-    if (!WriteSection(mode, list_file, old_list, root_path, path, plan, &no_handle,
-                      ProgressCounts(progress))) {
-      result = no_handle ? ListingNoHandle : ListingWriteFailed;
+    RunCounts* counts = ProgressCounts(progress);
+    if (!WriteSection(mode, list_file, old_list, root_path, path, plan, &no_handle, counts)) {
+      result = counts != nullptr && counts->no_memory ? ListingNoMemory
+               : no_handle                            ? ListingNoHandle
+                                                      : ListingWriteFailed;
     }
   }
   EndProgress(progress);
@@ -180,10 +184,8 @@ int RunTest(HANDLE list_file, const char* list_name, const HashPlan& plan,
   RunCounts unwatched;
   ClearRunCounts(&unwatched);
   RunCounts* counts = progress != nullptr ? ProgressCounts(progress) : &unwatched;
-  // The size is asked only when a status line may show the share read.
-  if (counts->on_file != nullptr) {
-    FollowListReading(progress, &reader, QueryFileSize(list_file));
-  }
+  // Only a status line shows the share done.
+  if (counts->on_file != nullptr) FollowListReading(progress, &reader);
   char failure_list[FailureListSize];
   // The listed files lie below the current directory.
   HashPlan tree_plan = plan;
@@ -192,7 +194,7 @@ int RunTest(HANDLE list_file, const char* list_name, const HashPlan& plan,
   const int whole = VerifyList(&reader, failure_list, FailureListSize, tree_plan,
                                &no_handle, counts);
   EndProgress(progress);
-  FollowListReading(progress, nullptr, 0);
+  FollowListReading(progress, nullptr);
   // A report that is lost would read as a clean pass.
   bool printed = true;
   if (failure_list[0] != '\0') {
@@ -204,7 +206,8 @@ int RunTest(HANDLE list_file, const char* list_name, const HashPlan& plan,
   }
   if (reader.failed) ConsolePrint("cannot read file\n");
   if (no_handle) ConsolePrint("too many open files\n");
-  if (reader.failed || no_handle || !printed) return ExitTrouble;
+  if (counts->no_memory) TellNoMemory();
+  if (reader.failed || no_handle || counts->no_memory || !printed) return ExitTrouble;
   if (counts->listed == 0) {
     TellNothingChecked(list_file, list_name);
     return ExitTrouble;

@@ -30,7 +30,13 @@ bool CanEnterDirectory(const char* directory);
 // version of the list beside it: platform/new_version.h.)
 HANDLE OpenListFile(const char* file_name);
 
-enum ListingResult { ListingWritten, ListingNoDirectory, ListingWriteFailed, ListingNoHandle };
+enum ListingResult {
+  ListingWritten,
+  ListingNoDirectory,
+  ListingWriteFailed,
+  ListingNoHandle,
+  ListingNoMemory,
+};
 
 // Create and append: writes one section (ROOT line and the walk of
 // start_dir, which may be null) to list_file, the new version of the list,
@@ -42,7 +48,8 @@ enum ListingResult { ListingWritten, ListingNoDirectory, ListingWriteFailed, Lis
 // as plan says, on the storage the start directory lies on; progress, when
 // given, shows the walk and is erased at its end. ListingWriteFailed when
 // the copy or a write to list_file failed (the walk stops at the first
-// failed write), ListingNoHandle when handles ran out for good (the walk
+// failed write), ListingNoHandle when handles ran out for good,
+// ListingNoMemory when memory the walk needed could not be had (the walk
 // stops there too); the current directory is restored all the same.
 [[nodiscard]] ListingResult RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
                                        const HashPlan& plan, Progress* progress = nullptr,
@@ -56,14 +63,19 @@ enum ListingResult { ListingWritten, ListingNoDirectory, ListingWriteFailed, Lis
 // directory, fails without being opened. progress, when given, shows the
 // test and is erased before the report. Returns ExitTrouble after such a
 // read error, lack of handles, or when a line of the report could not be
-// written, ExitFilesFailed when a file failed (a report cut at its size
-// has), ExitClean otherwise. A list in which no FILE line could be read
+// written, or when memory the test needed could not be had (standard
+// error says so; the report holds the failures found before), and
+// ExitFilesFailed when a file failed (a report cut at its size has),
+// ExitClean otherwise. A list in which no FILE line could be read
 // checked nothing: standard error says so, naming list_name and what the
 // list looks like where that can be told, and the result is ExitTrouble.
 // When most listed files are missing, standard error says so and names
 // the directory the list was made in.
 [[nodiscard]] int RunTest(HANDLE list_file, const char* list_name, const HashPlan& plan,
                           Progress* progress = nullptr);
+
+// Says on standard error that the run stops for want of memory.
+void TellNoMemory();
 
 // Prints the usage text.
 void PrintUsageText();

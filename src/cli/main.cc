@@ -1,4 +1,9 @@
 // Program entry: banner, arguments, mode, list file, closing prompt.
+#include <chrono>
+#include <exception>
+#include <new>
+#include <thread>
+
 #include "cli/driver.h"
 #include "listing/run_counts.h"
 #include "platform/console.h"
@@ -38,9 +43,29 @@ void TellWhy(const char* what, const char* name, DWORD error) {
   ConsoleWarn("dorvane: %s %s: %s\n", what, shown, reason);
 }
 
-}  // namespace
+// The list: the test's to read, or the new version create and append
+// write. An open that fails for lack of handles is tried again for a
+// while, as the hashing's are: another program may free one.
+HANDLE OpenTheList(RunMode mode, const char* name, NewVersion** new_list) {
+  const auto since = std::chrono::steady_clock::now();
+  for (;;) {
+    if (mode == ModeTest) {
+      const HANDLE file = OpenListFile(name);
+      if (file != INVALID_HANDLE_VALUE) return file;
+    } else {
+      *new_list = StartNewVersion(name);
+      if (*new_list != nullptr) return NewVersionFile(*new_list);
+    }
+    if (GetLastError() != ERROR_TOO_MANY_OPEN_FILES ||
+        std::chrono::steady_clock::now() - since >= HandleWaitLimit) {
+      return INVALID_HANDLE_VALUE;
+    }
+    std::this_thread::sleep_for(HandleRetryInterval);
+  }
+}
 
-int main(int argc, char** argv) {
+// The run, from the arguments to the closing prompt.
+int Run(int argc, char** argv) {
   PrepareProcess(&argc, &argv);
   if (argc >= 2 && IsHelpArgument(argv[1])) return PrintHelp();
   if (argc >= 2 && IsVersionArgument(argv[1])) return PrintVersion();
@@ -75,10 +100,8 @@ int main(int argc, char** argv) {
   const HashPlan plan = ChooseHashPlan();
   // Create and append write a new version of the list beside it, which
   // takes the old list's place only once it is whole.
-  NewVersion* new_list = mode == ModeTest ? nullptr : StartNewVersion(argv[2]);
-  HANDLE list_file = mode == ModeTest ? OpenListFile(argv[2])
-                     : new_list != nullptr ? NewVersionFile(new_list)
-                                           : INVALID_HANDLE_VALUE;
+  NewVersion* new_list = nullptr;
+  const HANDLE list_file = OpenTheList(mode, argv[2], &new_list);
   if (list_file == INVALID_HANDLE_VALUE) {
     TellWhy(mode == ModeTest ? "cannot open" : "cannot create", argv[2], GetLastError());
     ConsolePrint("cannot %s file\n", mode == ModeTest ? "open" : "create");
@@ -110,6 +133,7 @@ int main(int argc, char** argv) {
     }
     // A list that misses what could not be opened is no list either.
     if (result == ListingNoHandle) ConsolePrint("too many open files\n");
+    if (result == ListingNoMemory) TellNoMemory();
     if (!placed) exit_code = ExitTrouble;
     if (result != ListingNoDirectory) PrintRunSummary(&progress);
   }
@@ -117,4 +141,20 @@ int main(int argc, char** argv) {
   WaitForKey();
   ConsolePrint("\n");
   return exit_code;
+}
+
+}  // namespace
+
+// Nothing the program calls throws but the standard library, when memory
+// or a system resource cannot be had; no exception may end the run
+// unheard. The old list stays as it was: only a whole new one replaces it.
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    TellNoMemory();
+  } catch (const std::exception& error) {
+    ConsoleWarn("dorvane: stopped: %s\n", error.what());
+  }
+  return ExitTrouble;
 }

@@ -69,20 +69,22 @@ void AppendDirectory(char* line, std::size_t width, const char* directory) {
 
 const char* Plural(std::uint64_t count) { return count == 1 ? "" : "s"; }
 
-// The share of the test done: by bytes once the list's total is known and
-// holds what was read (the bytes read, and those of files that failed
-// unread); by the share of the list read before, or where it does not.
-// Negative when neither is known.
+// The share of the test done, once the list's scan has told what there is
+// to do: by bytes where the list's total holds what was read (the bytes
+// read, and those of files that failed unread), else by the files judged.
+// The reading of the list tells nothing: it runs a queue's length ahead.
+// Negative while neither is known.
 double TestShare(Progress* progress, std::uint64_t read) {
   ListSizes& sizes = progress->sizes;
   if (!sizes.done && !ScanListSizes(&sizes, ScanReadsPerDraw)) progress->reader->failed = true;
+  if (!sizes.done) return -1;
   const std::uint64_t done = read + progress->counts.unread;
-  if (sizes.done && sizes.bytes > 0 && done <= sizes.bytes) {
+  if (sizes.bytes > 0 && done <= sizes.bytes) {
     return static_cast<double>(done) / static_cast<double>(sizes.bytes);
   }
-  if (progress->list_size == 0) return -1;
-  return static_cast<double>(progress->reader->position) /
-         static_cast<double>(progress->list_size);
+  const std::uint64_t judged = progress->counts.files;
+  if (sizes.files == 0 || judged > sizes.files) return -1;
+  return static_cast<double>(judged) / static_cast<double>(sizes.files);
 }
 
 // "42%, 1:05 left, " into line; returns its length.
@@ -117,7 +119,10 @@ void Draw(Progress* progress, Clock::time_point now) {
   std::size_t width = static_cast<std::size_t>(columns) - 1;
   if (width > sizeof line - 1) width = sizeof line - 1;
   if (std::strlen(line) > width) line[width] = '\0';
-  AppendDirectory(line, width, counts.directory);
+  // A name may hold what would steer the terminal.
+  char directory[4 * LineBufferSize];
+  PathForPeople(counts.directory, directory, sizeof directory);
+  AppendDirectory(line, width, directory);
   WriteStatusLine(line, false);
   progress->shown = true;
 }
@@ -147,7 +152,6 @@ void StartProgress(Progress* progress, bool testing) {
   progress->start = Clock::now();
   progress->next_draw = progress->start + FirstDrawAfter;
   progress->reader = nullptr;
-  progress->list_size = 0;
 }
 
 RunCounts* ProgressCounts(Progress* progress) {
@@ -159,10 +163,9 @@ void ShowProgressMessage(Progress* progress, const char* text) {
   ConsoleWarn("%s\n", text);
 }
 
-void FollowListReading(Progress* progress, ListReader* reader, std::uint64_t size) {
+void FollowListReading(Progress* progress, ListReader* reader) {
   if (progress == nullptr) return;
   progress->reader = reader;
-  progress->list_size = size;
   if (reader != nullptr) StartListSizes(&progress->sizes, reader->file);
 }
 

@@ -18,7 +18,6 @@ struct Progress {
   std::chrono::steady_clock::time_point start;
   std::chrono::steady_clock::time_point next_draw;
   ListReader* reader;  // the list the test reads; may be null
-  std::uint64_t list_size;
   ListSizes sizes;     // the list's total, scanned once the line shows
 };
 
@@ -33,13 +32,13 @@ void StartProgress(Progress* progress, bool testing);
 // error through ShowProgressMessage.
 RunCounts* ProgressCounts(Progress* progress);
 
-// The test reads this list, of size bytes: the status line shows the share
-// of the test done and the time left, by the bytes its FILE lines give
-// (scanned through the reader's handle once the line shows), by the share
-// of the list read until their total is known or where it does not hold
-// what was read. A scan that cannot put the list's position back sets
-// reader->failed.
-void FollowListReading(Progress* progress, ListReader* reader, std::uint64_t size);
+// The test reads this list: the status line shows the share of the test
+// done and the time left, by the bytes its FILE lines give, or by their
+// number where the bytes do not tell (all files empty, or more read than
+// listed), once a scan through the reader's handle, begun when the line
+// shows, has read them all. A scan that cannot put the list's position
+// back sets reader->failed.
+void FollowListReading(Progress* progress, ListReader* reader);
 
 // Erases the status line, if one is shown; called before anything else is
 // printed, so that the screen holds what it would without it.

@@ -1,7 +1,7 @@
 // One file read for hashing in a lane: opened without sharing and read
-// under HashFile's rules (its size asked as the reading needs it, growth
-// followed within the same bound, the final size and position check), in
-// reads larger than HashFile's chunks.
+// under HashFile's rules (its size asked before each read and after the
+// last, the final check that the file is as it was opened), in reads
+// larger than HashFile's chunks.
 #ifndef DORVANE_DIGEST_FILE_FEEDER_H_
 #define DORVANE_DIGEST_FILE_FEEDER_H_
 

@@ -30,18 +30,18 @@ HANDLE OpenAsNamed(const char* path, DWORD open_flags) {
 void BeginFileHash(HANDLE file, FileHashState* state) {
   Md5Init(&state->context);
   state->count = 0;
-  state->start_size = QueryFileSize(file);
   state->read_failed = false;
+  state->opened_known = QueryFileVersion(file, &state->opened);
 }
 
-// The size is queried afresh before every read, so a file that grows while
-// it is read is read to its new end; a read that brings nothing (the file
-// shrank) ends the loop and leaves the decision to FinishFileHash. The
-// growth followed is bounded, so that a file that keeps growing ends the
-// reading.
+// The size is asked afresh before every read, and once more after the
+// last: a read tells the end it met, not the size, and a file cut while it
+// is read may give its old length with zeros for what was cut. A file whose
+// size is no longer the one it was opened with changed while it was read,
+// and reading it further would only add to a digest that is not taken.
 bool MayReadMore(HANDLE file, const FileHashState* state) {
-  return state->count != QueryFileSize(file) &&
-         state->count < 2 * state->start_size + HashGrowthAllowance;
+  const std::uint64_t size = QueryFileSize(file);
+  return state->opened_known && size == state->opened.size && state->count < size;
 }
 
 DWORD ReadNextBytes(HANDLE file, unsigned char* buffer, DWORD capacity,
@@ -68,17 +68,23 @@ bool HashNextChunk(HANDLE file, unsigned char* buffer, FileHashState* state) {
 }
 
 // The digest is taken only when the bytes hashed are exactly the file as it
-// now stands: the position and the count both meet its current size.
+// was opened and still stands: the position and the count both meet its
+// size, and neither the size nor the times of its last write and last
+// change moved since the open.
 bool FinishFileHash(HANDLE file, FileHashState* state, char* hex_text,
                     std::uint64_t* hashed_size) {
   hex_text[0] = '\0';
   *hashed_size = 0;
-  const std::uint64_t size = QueryFileSize(file);
-  if (QueryFilePosition(file) != size || state->count != size) return false;
+  FileVersion now;
+  if (!state->opened_known || !QueryFileVersion(file, &now) ||
+      !SameFileVersion(now, state->opened) || QueryFilePosition(file) != now.size ||
+      state->count != now.size) {
+    return false;
+  }
   unsigned char digest[Md5DigestSize];
   Md5Final(digest, &state->context);
   DigestToHex(digest, hex_text);
-  *hashed_size = size;
+  *hashed_size = now.size;
   return true;
 }
 

@@ -5,20 +5,21 @@
 #include <cstdint>
 
 #include "digest/md5.h"
+#include "platform/file64.h"
 #include "platform/win32.h"
 
 constexpr unsigned HashChunkSize = 8192;
-constexpr std::uint64_t HashGrowthAllowance = 1 << 20;
 // The longest path handed to the hashing, in bytes: a list line's.
 constexpr std::size_t HashPathLimit = 1023;
 
 // Hashes the file at path (relative to the current directory, backslash
 // separators allowed), opened without sharing. Returns 1 with the hex digest
 // in hex_text (HexDigestSize chars), or 0 with hex_text empty when the file
-// cannot be opened or read to its end, or it shrank below what was read. A
-// file that grows while it is read is read to its new end, but only up to
-// twice its size at the start plus HashGrowthAllowance bytes: one that keeps
-// growing past that fails, so it cannot keep the hashing going. When
+// cannot be opened or read to its end, or it changed while it was read: a
+// file whose size, last write time or last change time after the last read
+// are not those it was opened with fails, for its bytes as read may be no
+// content the file ever had (a truncate that meets a read can make it
+// bring zeros). Reading stops as soon as the size is seen to move. When
 // hashed_size is given it receives the size the digest covers (0 on
 // failure); a caller that took the size earlier must compare the two. The
 // lane hasher (hash_lanes.h) takes the same steps for many files at once.
@@ -29,9 +30,10 @@ int HashFile(const char* path, char* hex_text, std::uint64_t* hashed_size = null
 // that change a file between chunks.
 struct FileHashState {
   Md5Context context;
-  std::uint64_t count;       // bytes read so far
-  std::uint64_t start_size;  // the file's size when hashing began
-  bool read_failed;          // a read failed: the hashing ended there
+  std::uint64_t count;   // bytes read so far
+  FileVersion opened;    // the file's state when hashing began
+  bool opened_known;     // opened could be asked: else the hash fails
+  bool read_failed;      // a read failed: the hashing ended there
 };
 // Starts hashing the open file, whose position is at its start.
 void BeginFileHash(HANDLE file, FileHashState* state);
@@ -43,12 +45,12 @@ void BeginFileHash(HANDLE file, FileHashState* state);
 HANDLE OpenFileToHash(const char* path, DWORD open_flags);
 // Reads the next chunk into buffer (HashChunkSize bytes) and counts it,
 // leaving the hashing of its bytes to the caller. Returns how many bytes it
-// read; 0 when the count has met the file's size as queried now, when the
-// count has reached the growth limit, at the end of the file, or after a
-// failed read.
+// read; 0 when the count has met the file's size as queried now, when that
+// size is not the one the file was opened with, at the end of the file, or
+// after a failed read.
 DWORD ReadNextChunk(HANDLE file, unsigned char* buffer, FileHashState* state);
-// Whether ReadNextChunk would read: the count has not met the file's size
-// as queried now, nor the growth limit.
+// Whether ReadNextChunk would read: the file's size as queried now is the
+// one it was opened with, and the count has not met it.
 bool MayReadMore(HANDLE file, const FileHashState* state);
 // ReadNextChunk into a buffer of capacity bytes, for readers that take more
 // than a chunk at a time.
@@ -57,9 +59,10 @@ DWORD ReadNextBytes(HANDLE file, unsigned char* buffer, DWORD capacity,
 // ReadNextChunk, then Md5Update with the bytes read. Returns true while
 // there is more to read, false when ReadNextChunk read nothing.
 bool HashNextChunk(HANDLE file, unsigned char* buffer, FileHashState* state);
-// Returns true with the hex digest and *hashed_size when the whole file as
-// it now stands, and nothing else, was hashed; false with hex_text empty
-// and *hashed_size 0 otherwise.
+// Returns true with the hex digest and *hashed_size when the whole file,
+// unchanged since BeginFileHash as far as the system tells (size, last
+// write, last change), and nothing else, was hashed; false with hex_text
+// empty and *hashed_size 0 otherwise.
 [[nodiscard]] bool FinishFileHash(HANDLE file, FileHashState* state, char* hex_text,
                                   std::uint64_t* hashed_size);
 

@@ -293,9 +293,8 @@ bool StepWorker(HashQueue* queue, HashWorker* worker) {
     did = true;
   }
   if (RunLanes(&worker->schedule)) did = true;
-  // A file whose last read met its end is finished now, not a step later
-  // (the platform knows the size a short read found, so this asks nothing
-  // of the system where the file did not change).
+  // A file whose last read met its end is finished now, not a step later:
+  // its size is asked once more, and the file then checked against it.
   for (int i = 0; i < lanes; ++i) {
     const WorkerLane& lane = worker->lanes[i];
     if (lane.state == LaneState::Hashing && lane.read_short &&

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <new>
 
 #include "digest/hash_lanes.h"
@@ -68,6 +69,18 @@ void CallWaitHook(const HashQueue* queue) {
   if (queue->wait_hook != nullptr) queue->wait_hook(queue->wait_context);
 }
 
+// Stops the worker threads that run and waits for their ends.
+void StopWorkerThreads(HashQueue* queue) {
+  {
+    std::lock_guard<std::mutex> lock(queue->mutex);
+    queue->stopping = true;
+  }
+  queue->work.notify_all();
+  for (unsigned i = 0; i < queue->worker_count; ++i) {
+    if (queue->threads[i].joinable()) queue->threads[i].join();
+  }
+}
+
 // The caller's thread hashes, with no workers, until the oldest file is
 // done.
 void HashInline(HashQueue* queue, std::unique_lock<std::mutex>& lock) {
@@ -115,6 +128,36 @@ void CloseInlineFiles(HashQueue* queue, std::unique_lock<std::mutex>& lock) {
   worker->opens_held = false;
 }
 
+// std::thread tells of a thread the system would not start (a process or
+// memory limit) by throwing; the run goes on with those that started.
+bool StartWorkerThread(HashQueue* queue, unsigned index) {
+  try {
+    queue->threads[index] = std::thread(RunHashWorker, queue, queue->workers[index]);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+// Two workers or more run on threads of their own; with fewer, the one
+// started is stopped again and the caller's thread hashes, as with one
+// thread asked for. The workers that got no thread are freed.
+void StartWorkerThreads(HashQueue* queue) {
+  unsigned started = 0;
+  while (started < queue->worker_count && StartWorkerThread(queue, started)) ++started;
+  if (started < 2) {
+    StopWorkerThreads(queue);
+    queue->stopping = false;
+    started = 0;
+  }
+  const unsigned kept = started > 0 ? started : 1;
+  for (unsigned i = kept; i < queue->worker_count; ++i) FreeHashWorker(queue->workers[i]);
+  // The workers started share out the files by the count.
+  std::lock_guard<std::mutex> lock(queue->mutex);
+  queue->worker_count = kept;
+  queue->plan.threads = kept;
+}
+
 }  // namespace
 
 HashPlan ChooseHashPlan() {
@@ -135,35 +178,26 @@ HashQueue* StartHashQueue(const HashPlan& plan) {
   queue->wait_hook = nullptr;
   queue->wait_context = nullptr;
   queue->in_flight_count = 0;
-  // One thread: the caller's own, with one worker's lanes.
-  const unsigned count = plan.threads > 1 ? plan.threads : 1;
+  queue->threads_wanted = plan.threads > 1 ? plan.threads : 1;
   queue->worker_count = 0;
-  for (unsigned i = 0; i < count; ++i) {
-    HashWorker* worker = NewHashWorker(plan.kernel, static_cast<int>(i));
-    if (worker == nullptr) {
-      EndHashQueue(queue);
-      return nullptr;
-    }
+  // One thread: the caller's own, with one worker's lanes. With more, as
+  // many workers as the memory allows, each on a thread of its own.
+  while (queue->worker_count < queue->threads_wanted) {
+    HashWorker* worker = NewHashWorker(plan.kernel, static_cast<int>(queue->worker_count));
+    if (worker == nullptr) break;
     queue->workers[queue->worker_count++] = worker;
   }
-  if (plan.threads > 1) {
-    for (unsigned i = 0; i < count; ++i) {
-      queue->threads[i] = std::thread(RunHashWorker, queue, queue->workers[i]);
-    }
+  if (queue->worker_count == 0) {
+    delete queue;
+    return nullptr;
   }
+  if (queue->threads_wanted > 1) StartWorkerThreads(queue);
   return queue;
 }
 
 void EndHashQueue(HashQueue* queue) {
-  {
-    std::lock_guard<std::mutex> lock(queue->mutex);
-    queue->stopping = true;
-  }
-  queue->work.notify_all();
-  for (unsigned i = 0; i < queue->worker_count; ++i) {
-    if (queue->threads[i].joinable()) queue->threads[i].join();
-    FreeHashWorker(queue->workers[i]);
-  }
+  StopWorkerThreads(queue);
+  for (unsigned i = 0; i < queue->worker_count; ++i) FreeHashWorker(queue->workers[i]);
   delete queue;
 }
 

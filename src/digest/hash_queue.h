@@ -76,7 +76,7 @@ enum class HashFailure : unsigned char {
   None,
   Open,     // it could not be opened: error tells why
   Read,     // a read failed part way
-  Changed,  // it changed while it was read, or kept growing
+  Changed,  // it changed while it was read
   Refused,  // queued refused, never opened
 };
 
@@ -142,13 +142,17 @@ struct HashQueue {
   // held without sharing would fail.
   unsigned in_flight_count;
   std::uint64_t in_flight[MaxHashThreads * Md5MaxLanes];
+  unsigned threads_wanted;  // the plan's thread count, which may not all start
   unsigned worker_count;
   HashWorker* workers[MaxHashThreads];
   std::thread threads[MaxHashThreads];
   HashJob jobs[HashQueueSize];
 };
 
-// A queue and its workers for plan; nullptr when the memory cannot be had.
+// A queue and its workers for plan; nullptr when the memory for the queue
+// and one worker cannot be had. Of the threads the plan asks for, those
+// the system starts and has memory for run (plan.threads then tells how
+// many); with fewer than two the caller's thread hashes, as with one.
 HashQueue* StartHashQueue(const HashPlan& plan);
 // Stops the workers, closes every file still open and frees the queue; for
 // a run that ends or stops before taking every result.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/describe.h"
+#include "platform/names.h"
 
 namespace {
 
@@ -37,6 +38,20 @@ void DescribeLeftOut(const char* path, LeftOutReason reason, DWORD error, char* 
                 directory && reason == LeftOutUnnamable ? "; what it holds is left out" : "");
 }
 
+// Characters a terminal acts on, or shows as nothing or as something
+// else, so that a name holding one could steer the screen or pass for
+// another name: the controls (C0, DEL, C1), the marks that reorder text
+// (bidirectional embeddings, overrides and isolates) or hide (zero-width
+// characters, joiners, invisible operators, the byte order mark, tags),
+// the line and paragraph separators, and surrogates, which no terminal
+// shows.
+bool ActsOrHides(std::uint32_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0xAD || c == 0x61C || c == 0x180E ||
+         (c >= 0x200B && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) ||
+         (c >= 0x2060 && c <= 0x206F) || (c >= 0xD800 && c <= 0xDFFF) || c == 0xFEFF ||
+         (c >= 0xFFF9 && c <= 0xFFFB) || (c >= 0xE0000 && c <= 0xE007F);
+}
+
 void Tell(RunCounts* counts, const char* format, const char* path, const char* reason) {
   if (counts->on_message == nullptr) return;
   char shown[LineBufferSize];
@@ -56,6 +71,22 @@ void FollowHashing(RunCounts* counts, HashQueue* queue) {
   if (counts == nullptr) return;
   counts->bytes_read = &queue->bytes_read;
   SetHashWaitHook(queue, counts->on_file, counts->watcher);
+  const unsigned started = queue->plan.threads, wanted = queue->threads_wanted;
+  if (started >= wanted || counts->on_message == nullptr) return;
+  // A process limit or a container's is no reason to stop, but the user
+  // who set none of it should hear why the run is slower.
+  char text[256];
+  if (started > 1) {
+    std::snprintf(text, sizeof text,
+                  "dorvane: %u of %u hashing threads could be started; the run goes on with %u",
+                  started, wanted, started);
+  } else {
+    std::snprintf(text, sizeof text,
+                  "dorvane: no more than one of %u hashing threads could be started; the run "
+                  "hashes on its own thread",
+                  wanted);
+  }
+  counts->on_message(counts->watcher, text);
 }
 
 void EndFollowing(RunCounts* counts, HashQueue* queue) {
@@ -92,6 +123,10 @@ void CountLeftOut(RunCounts* counts, const char* path, LeftOutReason reason, DWO
        path, reason_text);
 }
 
+void CountNoMemory(RunCounts* counts) {
+  if (counts != nullptr) counts->no_memory = true;
+}
+
 void CountRefused(RunCounts* counts, const char* path) {
   if (counts == nullptr) return;
   Tell(counts, "dorvane: refused %s: %s", path,
@@ -115,23 +150,25 @@ void CountRoot(RunCounts* counts, const char* path) {
 void PathForPeople(const char* path, char* out, std::size_t size) {
   static const char digits[] = "0123456789ABCDEF";
   std::size_t used = 0;
-  for (const auto* at = reinterpret_cast<const unsigned char*>(path); *at != 0; ++at) {
-    // U+0080 to U+009F: C2 80 to C2 9F.
-    const bool c1 = at[0] == 0xC2 && at[1] >= 0x80 && at[1] <= 0x9F;
-    if (!IsControlByte(*at) && !c1) {
-      if (used + 1 >= size) break;
-      out[used++] = static_cast<char>(*at);
-      continue;
-    }
-    const int bytes = c1 ? 2 : 1;
-    if (used + 4 * bytes >= size) break;
-    for (int i = 0; i < bytes; ++i) {
+  for (const char* at = path; *at != '\0';) {
+    std::uint32_t code_point = 0;
+    const int length = DecodeUtf8(at, &code_point);
+    const bool shown = length > 0 && !ActsOrHides(code_point);
+    // A byte that begins no character is escaped alone.
+    const std::size_t bytes = length > 0 ? static_cast<std::size_t>(length) : 1;
+    if (used + (shown ? bytes : 4 * bytes) >= size) break;
+    for (std::size_t i = 0; i < bytes; ++i) {
+      const auto byte = static_cast<unsigned char>(at[i]);
+      if (shown) {
+        out[used++] = static_cast<char>(byte);
+        continue;
+      }
       out[used++] = '\\';
       out[used++] = 'x';
-      out[used++] = digits[at[i] >> 4];
-      out[used++] = digits[at[i] & 15];
+      out[used++] = digits[byte >> 4];
+      out[used++] = digits[byte & 15];
     }
-    at += bytes - 1;
+    at += bytes;
   }
   out[used] = '\0';
 }

@@ -25,6 +25,8 @@ struct RunCounts {
   // refused, cut short), so that the bytes read and these meet the list's
   // total at the end.
   std::uint64_t unread;
+  // The run stopped: memory it needed could not be had.
+  bool no_memory;
   // The bytes the hashing has read so far, while it runs; else null.
   const std::atomic<std::uint64_t>* bytes_read;
   char root[LineBufferSize];       // the path of the first ROOT line
@@ -57,7 +59,8 @@ void ClearRunCounts(RunCounts* counts);
 
 // The hashing of queue is the run's: its bytes read are shown and the
 // watcher is called while the run waits for it; until EndFollowing, which
-// must come before the queue ends.
+// must come before the queue ends. Fewer threads than the plan asked for
+// are told of.
 void FollowHashing(RunCounts* counts, HashQueue* queue);
 void EndFollowing(RunCounts* counts, HashQueue* queue);
 
@@ -73,6 +76,8 @@ void CountUnread(RunCounts* counts, std::uint64_t listed, std::uint64_t read);
 // one; it is counted and named.
 void CountLeftOut(RunCounts* counts, const char* path, LeftOutReason reason,
                   DWORD error = ERROR_SUCCESS);
+// The run stops: memory it needed could not be had.
+void CountNoMemory(RunCounts* counts);
 // A listed path the test refused without opening it.
 void CountRefused(RunCounts* counts, const char* path);
 // Keeps path (cut to the buffer) as the directory the run is in.
@@ -80,9 +85,12 @@ void CountDirectory(RunCounts* counts, const char* path);
 // A ROOT line's path, as read; the first one is kept.
 void CountRoot(RunCounts* counts, const char* path);
 
-// Writes path into out (size bytes) as it may be shown to people: every
-// control byte, and the C1 controls of UTF-8, as \xHH, so that a name can
-// neither break a message's line nor steer the terminal; cut to fit.
+// Writes path into out (size bytes) as it may be shown to people, on a
+// terminal or in a log: each byte of a control character (C0, DEL, C1),
+// of a character that reorders or hides text (bidirectional marks,
+// zero-width characters and the like) and each byte that is no UTF-8 as
+// \xHH, so that a name can neither break a message's line nor steer the
+// terminal nor pass for another; cut to fit, never inside a character.
 void PathForPeople(const char* path, char* out, std::size_t size);
 
 // The bytes read so far: the hashing's while it runs, else those counted.

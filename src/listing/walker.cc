@@ -185,6 +185,10 @@ bool WriteOldestLine(WalkQueue* queue) {
     queue->no_handle = true;
     return false;
   }
+  if (result.failure == HashFailure::Open && IsMemoryShortage(result.error)) {
+    CountNoMemory(queue->counts);
+    return false;
+  }
   if (!result.ok) {
     if (!IsOwnFile(queue, result)) {
       CountLeftOut(queue->counts, result.path, ReasonOf(result), result.error);
@@ -221,6 +225,10 @@ bool WalkTree(char* path, WalkQueue* queue) {
   if (find == INVALID_HANDLE_VALUE) {
     if (queue->no_handle) return false;
     const DWORD error = GetLastError();
+    if (IsMemoryShortage(error)) {
+      CountNoMemory(queue->counts);
+      return false;
+    }
     CountLeftOut(queue->counts, path,
                  error == ERROR_INVALID_NAME ? LeftOutUnnamable : LeftOutNotListed, error);
     return true;
@@ -241,8 +249,9 @@ bool WalkTree(char* path, WalkQueue* queue) {
       LeaveOut(queue, path, entry.cFileName, true, reason);
     } else if (PathLength(entry.cFileName) > room) {
       LeaveOut(queue, path, entry.cFileName, true, LeftOutTooLong);
-    } else {
-      ok = AddName(&subdirectories, entry.cFileName);
+    } else if (!AddName(&subdirectories, entry.cFileName)) {
+      CountNoMemory(queue->counts);
+      ok = false;
     }
   } while (ok && FindNextFileA(find, &entry));
   EndListing(queue, find);
@@ -359,7 +368,10 @@ bool WriteQueuedLines(WalkQueue* queue) {
 bool WalkDirectory(char* path, HANDLE list_file, const HashPlan& plan,
                    bool* no_handle, RunCounts* counts, HANDLE also_own) {
   WalkQueue* queue = StartWalkQueue(list_file, plan, counts, also_own);
-  if (queue == nullptr) return false;
+  if (queue == nullptr) {
+    CountNoMemory(counts);
+    return false;
+  }
   const bool ok = WalkTree(path, queue) && WriteQueuedLines(queue);
   if (no_handle != nullptr) *no_handle = queue->no_handle;
   EndWalkQueue(queue);

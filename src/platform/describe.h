@@ -14,6 +14,12 @@ constexpr std::size_t ErrorTextSize = 256;
 // in UTF-8, without a closing full stop or line end.
 void DescribeError(DWORD error, char* out, std::size_t size);
 
+// Whether error tells that memory ran out: the run cannot go on, for what
+// failed so is no fault of the file's.
+inline bool IsMemoryShortage(DWORD error) {
+  return error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY;
+}
+
 // What path (in the program's form, relative to the current directory)
 // names when the listing found neither a regular file nor a directory:
 // "a FIFO", "a socket", "a device", "a broken symbolic link", "a symbolic

@@ -19,6 +19,31 @@ inline std::uint64_t QueryFilePosition(HANDLE file) {
   return (static_cast<std::uint64_t>(static_cast<DWORD>(high)) << 32) | low;
 }
 
+// What tells one state of an open file from another: its size and the
+// times of its last write and of its last change of any kind (a truncate,
+// a write, a change of its attributes).
+struct FileVersion {
+  std::uint64_t size;
+  std::int64_t written;
+  std::int64_t changed;
+};
+
+// The file's state as the system tells it now; false when it cannot. The
+// times are asked first: where the system answers both from one look (the
+// POSIX layer), the size is that look's too.
+inline bool QueryFileVersion(HANDLE file, FileVersion* version) {
+  FILE_BASIC_INFO info;
+  if (!GetFileInformationByHandleEx(file, FileBasicInfo, &info, sizeof info)) return false;
+  version->size = QueryFileSize(file);
+  version->written = info.LastWriteTime.QuadPart;
+  version->changed = info.ChangeTime.QuadPart;
+  return true;
+}
+
+inline bool SameFileVersion(const FileVersion& a, const FileVersion& b) {
+  return a.size == b.size && a.written == b.written && a.changed == b.changed;
+}
+
 // Moves the file's position to offset bytes from its start; true when it
 // is there.
 inline bool SeekFile(HANDLE file, std::uint64_t offset) {

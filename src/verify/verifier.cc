@@ -7,6 +7,7 @@
 #include "digest/hash_lanes.h"
 #include "listing/list_format.h"
 #include "listing/run_counts.h"
+#include "platform/describe.h"
 #include "platform/file64.h"
 
 namespace {
@@ -23,6 +24,7 @@ struct Checks {
   char* end;         // where the next failing path goes
   std::size_t room;  // bytes of the failure list still free
   bool no_handle;    // a file could not be opened for lack of handles
+  bool no_memory;    // nor for lack of memory
 };
 
 bool EqualsIgnoringCase(const char* a, const char* b) {
@@ -78,6 +80,10 @@ bool JudgeOldest(Checks* checks) {
   }
   if (result.no_handle) {
     checks->no_handle = true;
+    return false;
+  }
+  if (result.failure == HashFailure::Open && IsMemoryShortage(result.error)) {
+    checks->no_memory = true;
     return false;
   }
   CountUnread(checks->counts, result.note->size, result.hashed_size);
@@ -190,9 +196,9 @@ int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
                const HashPlan& plan, bool* no_handle, RunCounts* counts) {
   failure_list[0] = '\0';
   if (no_handle != nullptr) *no_handle = false;
-  Checks checks = {StartHashQueue(plan), counts, failure_list, capacity, false};
+  Checks checks = {StartHashQueue(plan), counts, failure_list, capacity, false, false};
   if (checks.hashing == nullptr) {
-    reader->failed = true;
+    CountNoMemory(counts);
     return 1;
   }
   FollowHashing(counts, checks.hashing);
@@ -208,6 +214,10 @@ int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
   *checks.end = '\0';
   EndFollowing(counts, checks.hashing);
   EndHashQueue(checks.hashing);
+  if (checks.no_memory) {
+    CountNoMemory(counts);
+    return 1;
+  }
   if (checks.no_handle) {
     if (no_handle != nullptr) *no_handle = true;
     return 1;

@@ -22,11 +22,11 @@ constexpr std::size_t FailureListSize = 10240;
 // on ahead; they are judged in list order, so the failure list and the
 // point where the reading stops are those of checking one file at a time (a
 // read error met past a failing path that no longer fitted is not
-// reported). When its memory cannot be had nothing is verified and
-// reader->failed is set. A file that could not be opened for lack of
-// handles, after waiting while the run held others (see hash_queue.h),
-// stops the check there: *no_handle is set and the failure list holds the
-// failures before it. Files judged go to counts, when given, with the FILE
+// reported). A file that could not be opened for lack of handles, after
+// waiting while the run held others (see hash_queue.h), stops the check
+// there: *no_handle is set and the failure list holds the failures before
+// it. So does a want of memory, for the queue or for a file's open, which
+// goes to counts (CountNoMemory). Files judged go to counts, when given, with the FILE
 // lines read, the first ROOT line's path, and each path refused named.
 int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
                const HashPlan& plan, bool* no_handle = nullptr,

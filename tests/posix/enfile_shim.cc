@@ -1,11 +1,12 @@
 // Preloaded into the program by tests: fails its opens of files or of
 // directories with ENFILE, as a system whose file table is full for a
-// moment would. DORVANE_ENFILE="files" or "directories", a percentage and
-// a seed ("files 30 7"): each such open fails with that chance, drawn from
-// a sequence fixed by the seed. The list's opens are left alone: the list
-// (a name ending in ".lst"), its new version (O_TMPFILE) and its directory
-// (the walk opens directories with openat and openat2, never with open);
-// so is reopening through /proc.
+// moment would. DORVANE_ENFILE="files", "directories" or "lists", a
+// percentage and a seed ("files 30 7"): each such open fails with that
+// chance, drawn from a sequence fixed by the seed. The list's opens (a
+// name ending in ".lst", its new version made with O_TMPFILE) fail only
+// for "lists", and the list's directory never (the walk opens directories
+// with openat and openat2, never with open); nor does reopening through
+// /proc.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -23,6 +24,7 @@ namespace {
 
 struct Plan {
   bool directories = false;
+  bool lists = false;
   unsigned percent = 0;
   unsigned long seed = 0;
 };
@@ -34,6 +36,7 @@ const Plan& ThePlan() {
     const char* text = std::getenv("DORVANE_ENFILE");
     if (text != nullptr && std::sscanf(text, "%15s %u %lu", kind, &made.percent, &made.seed) == 3) {
       made.directories = std::strcmp(kind, "directories") == 0;
+      made.lists = std::strcmp(kind, "lists") == 0;
     }
     return made;
   }();
@@ -46,11 +49,14 @@ std::atomic<unsigned long> draws{0};
 bool Fails(const char* path, long flags, const char* call = "openat") {
   const Plan& plan = ThePlan();
   const std::size_t length = path == nullptr ? 0 : std::strlen(path);
+  const bool list = (length > 4 && std::strcmp(path + length - 4, ".lst") == 0) ||
+                    (flags & O_TMPFILE) == O_TMPFILE;
   if (plan.percent == 0 || length == 0 || std::strncmp(path, "/proc/", 6) == 0 ||
-      (length > 4 && std::strcmp(path + length - 4, ".lst") == 0) ||
-      (flags & O_TMPFILE) == O_TMPFILE ||
-      ((flags & O_DIRECTORY) != 0 && std::strncmp(call, "openat", 6) != 0) ||
-      ((flags & O_DIRECTORY) != 0) != plan.directories) {
+      list != plan.lists) {
+    return false;
+  }
+  if (!list && (((flags & O_DIRECTORY) != 0 && std::strncmp(call, "openat", 6) != 0) ||
+                ((flags & O_DIRECTORY) != 0) != plan.directories)) {
     return false;
   }
   // splitmix64 of the seed and the number of the draw.

@@ -48,9 +48,9 @@ void ExpectWholeListOrTooManyOpenFiles(const RunResult& run, const std::string& 
   EXPECT_TRUE(list == whole) << row;
 }
 
-// Opens of files, or of directories, fail with ENFILE at 10% and 30%: each
-// is retried until it succeeds, and c and t come to what they come to
-// without the shim, with 1, 2 and 8 hashing threads.
+// Opens of files, of directories, or of the list, fail with ENFILE at 10%
+// and 30%: each is retried until it succeeds, and c and t come to what
+// they come to without the shim, with 1, 2 and 8 hashing threads.
 TEST(Handles, OpensFailingForAMomentLoseNothing) {
   ScopedTempDir temp;
   MakeBushyTree("tree", 3);
@@ -61,7 +61,7 @@ TEST(Handles, OpensFailingForAMomentLoseNothing) {
   const char* asan = std::getenv("ASAN_OPTIONS");
   const ScopedVariable asan_options(
       "ASAN_OPTIONS", std::string(asan == nullptr ? "" : asan) + ":verify_asan_link_order=0");
-  for (const char* kind : {"files", "directories"}) {
+  for (const char* kind : {"files", "directories", "lists"}) {
     for (const char* percent : {"10", "30"}) {
       for (const char* threads : {"1", "2", "8"}) {
         const std::string row = std::string(kind) + " " + percent + "% " + threads + " threads";

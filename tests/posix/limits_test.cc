@@ -172,6 +172,48 @@ TEST(Limits, KillsAtAnyMomentLeaveTheOldListOrTheWholeNewOne) {
   }
 }
 
+// An address-space limit from one too small for the program to load, past
+// one the queue does not fit, to ones that leave room for some of 64
+// threads' stacks, and one for all: every run lists or checks every file,
+// on as many threads as could be started, or keeps the old list and says
+// that memory ran out; none is ended by the runtime.
+TEST(Limits, ThreadsAndMemoryThatCannotBeHadEndEveryRunInWords) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's runtime takes more address space than these limits give";
+#endif
+  ScopedTempDir temp;
+  MakeWideTree(20);
+  ASSERT_EQ(RunDorvane({"c", "whole.lst", "tree"}).exit_code, 0);
+  const std::string whole = ReadTextFile("whole.lst"), old = whole.substr(0, 100);
+  const ScopedVariable threads(HashThreadsVariable, "64");
+  std::set<std::string> seen;
+  for (rlim_t mb = 4; mb <= 8192; mb += mb < 32 ? 1 : mb < 256 ? 16 : 8192 - 256) {
+    for (const char* command : {"c", "t"}) {
+      const bool test = command[0] == 't';
+      WriteTextFile("list.lst", old);
+      WriteTextFile("errors.txt", "");
+      ChangeDirectory(test ? "tree" : ".");
+      const RunResult run = RunDorvaneWith({command, test ? "../whole.lst" : "list.lst", "tree"},
+                                           {.resource = RLIMIT_AS, .limit = mb << 20,
+                                            .errors = test ? "../errors.txt" : "errors.txt"});
+      ChangeDirectory(test ? ".." : ".");
+      const std::string errors = ReadTextFile("errors.txt");
+      const bool kept = ReadTextFile("list.lst") == old;
+      if (run.exit_code == 127) {
+        seen.insert("not loaded");
+      } else if (run.exit_code == 1 && errors == "dorvane: not enough memory\n" && kept) {
+        seen.insert("no memory");
+      } else if (run.exit_code == 0 && (test || ReadTextFile("list.lst") == whole)) {
+        seen.insert(errors.find(" of 64 hashing threads could") != std::string::npos ? "fewer" : "all");
+      } else {
+        ADD_FAILURE() << command << ", " << mb << " MB: exit " << run.exit_code << ", " << errors;
+      }
+      EXPECT_TRUE(run.exit_code == 127 || run.output == Banner + Prompt) << run.output;
+    }
+  }
+  EXPECT_EQ(seen, (std::set<std::string>{"not loaded", "no memory", "fewer", "all"}));
+}
+
 // /dev/full is no regular file: the list cannot be opened at all.
 TEST(Limits, AFullDeviceAsTheListCannotBeCreated) {
   ScopedTempDir temp;

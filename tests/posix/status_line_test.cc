@@ -162,17 +162,20 @@ TEST(StatusLine, ProgressComesAfterASecondStaysNarrowAndIsErased) {
 // the line often enough: while it is read, with workers or on the
 // program's own thread, the bytes grow, and the test's share by bytes too
 // (its list is read at once); a terminal narrowed meanwhile gets lines and
-// a summary that fit it.
+// a summary that fit it. The large file's directory is named with a C1
+// control (as UTF-8 and as a byte alone) and a right-to-left override:
+// the line shows them as escapes, and none reaches the terminal.
 TEST(StatusLine, TheLineMovesWhileALargeFileIsReadAndFitsANarrowedTerminal) {
   constexpr unsigned short Narrow = 30;
+  const std::string sub = "s\xC2\x9B\xE2\x80\xAE\x9B";
   ScopedTempDir temp;
-  MakeDirectory("tree/sub");
+  MakeDirectory("tree/" + sub);
   WriteTextFile("tree/a", "abc");
-  WriteTextFile("tree/sub/huge", "");
+  WriteTextFile("tree/" + sub + "/huge", "");
   ChangeDirectory("tree");
   bool enough = false;
   for (off_t size = off_t{128} << 20; !enough && size <= off_t{8} << 30; size *= 2) {
-    ASSERT_EQ(truncate("sub/huge", size), 0);
+    ASSERT_EQ(truncate((sub + "/huge").c_str(), size), 0);
     enough = true;
     for (int row = 0; enough && row < 4; ++row) {
       const char* command = row % 2 == 0 ? "c" : "t";
@@ -182,6 +185,7 @@ TEST(StatusLine, TheLineMovesWhileALargeFileIsReadAndFitsANarrowedTerminal) {
       ExpectOutput(run, 0, "", command[0] == 'c' ? "listed 2 files, 0 left out" : "checked 2 files, 0 failed");
       const std::string summary = run.rest.substr(Banner.size() + 1, run.rest.find('\x1b') - Banner.size() - 1);
       enough = run.progress.size() >= 6;
+      EXPECT_EQ(run.output.find_first_of("\x9B\xAE"), std::string::npos);
       EXPECT_LT(summary.size(), enough ? Narrow : Columns) << summary;
       // The last line may come after the large file was counted.
       std::vector<double> bytes, shares;
@@ -206,7 +210,9 @@ TEST(StatusLine, TheLineMovesWhileALargeFileIsReadAndFitsANarrowedTerminal) {
 }
 
 // A message during a run: on a terminal the line shown is erased before
-// it and drawn again at the next count; elsewhere the messages alone.
+// it and drawn again at the next count; elsewhere the messages alone. The
+// line's directory, named with a C1 control and a right-to-left override,
+// shows them as escapes.
 TEST(StatusLine, AMessageErasesTheLineWhichComesBackAfterIt) {
   const std::string line = "\r(1 file, 3|2 files, 6) B, [^\r]*\x1b\\[J\r\r\x1b\\[J\r";
   for (const bool terminal : {true, false}) {
@@ -220,6 +226,7 @@ TEST(StatusLine, AMessageErasesTheLineWhichComesBackAfterIt) {
       if (terminal ? tcsetattr(STDERR_FILENO, TCSANOW, &own) != 0 : dup2(fds[1], STDERR_FILENO) < 0) _exit(1);
       Progress progress;
       StartProgress(&progress, false);
+      CountDirectory(ProgressCounts(&progress), ".\\a\xC2\x9B" "2J\xE2\x80\xAE\\");
       for (const char* text : {"dorvane: first", "dorvane: second"}) {
         progress.next_draw = Clock::now();
         CountFile(ProgressCounts(&progress), 3);
@@ -235,6 +242,8 @@ TEST(StatusLine, AMessageErasesTheLineWhichComesBackAfterIt) {
     waitpid(child, nullptr, 0);
     const std::string messages = terminal ? line + "dorvane: first\n" + line : "dorvane: first\n";
     EXPECT_TRUE(std::regex_match(output, std::regex(messages + "dorvane: second\n"))) << output;
+    EXPECT_EQ(output.find("\x9B"), std::string::npos);
+    EXPECT_TRUE(!terminal || output.find("  .\\a\\xC2\\x9B2J\\xE2\\x80\\xAE\\\x1b[J") != std::string::npos);
   }
 }
 

@@ -104,4 +104,23 @@ TEST(NameTable, ListsInTheLegacyCodePageStillVerify) {
             Banner + "errors:\r\n.\\\xDC" "bung\\gon\xE9\r\n" + Prompt);
 }
 
+// Device names listed where no such files are, in the program's form of a
+// path and in a hand-made list's (no DIR line, a directory without ".\"),
+// which Windows would take for the devices: each fails, on Windows as
+// anywhere, and the null device never passes for an empty file.
+TEST(NameTable, DeviceNamesFailLikeAnyFileThatIsNotThere) {
+  ScopedTempDir temp;
+  MakeDirectory("sub");
+  std::string list, report;
+  for (const std::string directory : {"", "sub\\", ".\\"}) {
+    if (!directory.empty()) list += "DIR:  \"" + directory + "\"\r\n";
+    for (const std::string name : {"NUL", "nul.txt", "CON", "AUX", "COM1"}) {
+      list += "FILE: D41D8CD98F00B204E9800998ECF8427E  0  \"" + name + "\"\r\n";
+      report += directory + name + "\r\n";
+    }
+  }
+  WriteTextFile("devices.lst", list);
+  EXPECT_EQ(RunDorvane({"t", "devices.lst"}).output, Banner + "errors:\r\n" + report + Prompt);
+}
+
 }  // namespace

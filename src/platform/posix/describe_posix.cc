@@ -18,6 +18,7 @@ int ErrnoOf(DWORD error) {
     case ERROR_PATH_NOT_FOUND: return ENOTDIR;
     case ERROR_TOO_MANY_OPEN_FILES: return EMFILE;
     case ERROR_ACCESS_DENIED: return EACCES;
+    case ERROR_NOT_ENOUGH_MEMORY: return ENOMEM;
     case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
     default: return 0;
   }

@@ -174,17 +174,6 @@ void DropReadAhead(PosixHandle* handle) {
   handle->ahead_at_end = false;
 }
 
-// A read of a regular file that brought bytes but fewer than asked met its
-// end: the size is the position, as an fstat right then would have said, so the next size
-// asked is answered without one. The times are kept from the last look:
-// read-ahead bytes stay valid only while the file is unchanged, and a look
-// after a change still sees the new times.
-void NoteEndSeen(PosixHandle* handle) {
-  if (!handle->read_only) return;
-  handle->stamp.size = handle->position;
-  handle->stamp_fresh = true;
-}
-
 // The live state of the file. Read-ahead bytes are kept only while the file
 // shows the same size and times as at the last look, so a file that changes
 // is read again from the kernel exactly where an unbuffered read would be.
@@ -259,6 +248,7 @@ PosixHandle* NewHandle(int fd, bool read_only, const struct stat& info) {
   PosixHandle* handle = new (std::nothrow) PosixHandle{fd};
   if (handle == nullptr) {
     close(fd);
+    SetLastErrorFrom(ENOMEM);
     return nullptr;
   }
   handle->read_only = read_only;
@@ -290,6 +280,7 @@ void SetLastErrorFrom(int error) {
     case ENOENT: last_error = ERROR_FILE_NOT_FOUND; break;
     case ENOTDIR: last_error = ERROR_PATH_NOT_FOUND; break;
     case EACCES: case EPERM: last_error = ERROR_ACCESS_DENIED; break;
+    case ENOMEM: last_error = ERROR_NOT_ENOUGH_MEMORY; break;
     // A lock that another open holds.
     case EWOULDBLOCK: last_error = ERROR_LOCK_VIOLATION; break;
     case 0: last_error = ERROR_OPEN_FAILED; break;
@@ -343,7 +334,9 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share_mode,
 
 // Reads until to_read bytes or the end of the file. A short read of a
 // regular file is its end at that moment, so no second call is made to
-// hear it again.
+// hear it again. Its end tells nothing of the size, though: a read that
+// meets a truncate on its way may bring the old length, the cut part as
+// zeros, so the size is asked afresh after it.
 BOOL ReadFile(HANDLE file, void* buffer, DWORD to_read, DWORD* read_count,
               void*) {
   PosixHandle* handle = HandleOf(file);
@@ -353,7 +346,6 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD to_read, DWORD* read_count,
   char* out = static_cast<char*>(buffer);
   DWORD done = 0;
   bool at_end = false;
-  bool end_found = false;  // a read that brought bytes ended at the file's end
   while (done < to_read && !at_end) {
     const DWORD wanted = to_read - done;
     if (handle->ahead_used == handle->ahead_end &&
@@ -367,7 +359,6 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD to_read, DWORD* read_count,
       // Emptying a fill that reached the end is the end of this read; the
       // next read asks the kernel again, so growth is still seen.
       if (handle->ahead_used == handle->ahead_end && handle->ahead_at_end) {
-        end_found = handle->ahead_end > 0;
         DropReadAhead(handle);
         at_end = true;
       }
@@ -377,11 +368,9 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD to_read, DWORD* read_count,
       handle->position += static_cast<std::uint64_t>(got);
       done += static_cast<DWORD>(got);
       at_end = static_cast<DWORD>(got) < wanted;
-      end_found = at_end && got > 0;
     }
     if (read_count != nullptr) *read_count = done;
   }
-  if (end_found) NoteEndSeen(handle);
   return TRUE;
 }
 
@@ -412,13 +401,6 @@ CachedRead ReadFileIfCached(HANDLE file, void* buffer, DWORD to_read,
     if (got >= 0) {
       handle->position += static_cast<std::uint64_t>(got);
       if (read_count != nullptr) *read_count = static_cast<DWORD>(got);
-      // Fewer bytes than asked, ending where the file ended at the last
-      // look: its end, as for ReadFile (new bytes written since would be
-      // in memory and read too).
-      if (got > 0 && static_cast<DWORD>(got) < to_read &&
-          handle->position == handle->stamp.size) {
-        NoteEndSeen(handle);
-      }
       return CachedReadDone;
     }
     if (errno == EINTR) continue;
@@ -453,6 +435,34 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD to_write,
     handle->position += static_cast<std::uint64_t>(put);
     if (written != nullptr) *written = done;
   }
+  return TRUE;
+}
+
+namespace {
+
+// 100-nanosecond ticks since 1601, as Windows counts file times.
+std::int64_t WindowsTicks(std::int64_t seconds, std::int64_t nanoseconds) {
+  constexpr std::int64_t SecondsFrom1601To1970 = 11644473600;
+  return (seconds + SecondsFrom1601To1970) * 10000000 + nanoseconds / 100;
+}
+
+}  // namespace
+
+BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void* out,
+                                  DWORD size) {
+  PosixHandle* handle = HandleOf(file);
+  if (handle == nullptr || kind != FileBasicInfo || size < sizeof(FILE_BASIC_INFO) ||
+      !CurrentStamp(handle)) {
+    return FALSE;
+  }
+  const FileStamp& stamp = handle->stamp;
+  auto* info = static_cast<FILE_BASIC_INFO*>(out);
+  const std::int64_t written = WindowsTicks(stamp.modified_sec, stamp.modified_nsec);
+  info->CreationTime.QuadPart = written;
+  info->LastAccessTime.QuadPart = written;
+  info->LastWriteTime.QuadPart = written;
+  info->ChangeTime.QuadPart = WindowsTicks(stamp.changed_sec, stamp.changed_nsec);
+  info->FileAttributes = FILE_ATTRIBUTE_NORMAL;
   return TRUE;
 }
 

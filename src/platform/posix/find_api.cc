@@ -115,6 +115,7 @@ HANDLE StartFind(const char* pattern, bool only_directories, bool beneath,
     return INVALID_HANDLE_VALUE;
   }
   FindHandle* find = new (std::nothrow) FindHandle{dir, only_directories};
+  if (find == nullptr) SetLastErrorFrom(ENOMEM);
   if (find == nullptr || !FindNextFileA(find, data)) {
     delete find;
     closedir(dir);

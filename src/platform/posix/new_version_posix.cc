@@ -261,7 +261,10 @@ NewVersion* StartNewVersion(const char* path) {
     return nullptr;
   }
   NewVersion* version = new (std::nothrow) NewVersion;
-  if (version == nullptr) return nullptr;
+  if (version == nullptr) {
+    SetLastErrorFrom(ENOMEM);
+    return nullptr;
+  }
   if (!OpenDirectoryOf(target, version) || !OpenOldVersion(version) ||
       !OpenNewVersion(version)) {
     SetLastErrorFrom(errno);

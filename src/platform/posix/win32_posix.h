@@ -59,6 +59,9 @@ typedef std::size_t SIZE_T;
 #define ERROR_PATH_NOT_FOUND 3u
 #define ERROR_TOO_MANY_OPEN_FILES 4u
 #define ERROR_ACCESS_DENIED 5u
+#define ERROR_NOT_ENOUGH_MEMORY 8u
+// Never given here; Windows gives it beside ERROR_NOT_ENOUGH_MEMORY.
+#define ERROR_OUTOFMEMORY 14u
 #define ERROR_SHARING_VIOLATION 32u
 #define ERROR_LOCK_VIOLATION 33u
 #define ERROR_OPEN_FAILED 110u
@@ -115,6 +118,23 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distance_high,
 // Cuts the file at the current position.
 BOOL SetEndOfFile(HANDLE file);
 BOOL CloseHandle(HANDLE handle);
+// The file's times, asked as GetFileSize asks the size (the two are taken
+// from one look at the file). Only FileBasicInfo is known; the times
+// Windows keeps and POSIX does not (creation, last access) are the last
+// write's.
+struct LARGE_INTEGER {
+  std::int64_t QuadPart;
+};
+struct FILE_BASIC_INFO {
+  LARGE_INTEGER CreationTime;
+  LARGE_INTEGER LastAccessTime;
+  LARGE_INTEGER LastWriteTime;
+  LARGE_INTEGER ChangeTime;
+  DWORD FileAttributes;
+};
+enum FILE_INFO_BY_HANDLE_CLASS { FileBasicInfo = 0 };
+BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void* out,
+                                  DWORD size);
 // What path names, links followed: FILE_ATTRIBUTE_DIRECTORY,
 // FILE_ATTRIBUTE_NORMAL for a regular file, FILE_ATTRIBUTE_DEVICE for
 // anything else (FIFO, socket, device); INVALID_FILE_ATTRIBUTES when it
@@ -159,7 +179,8 @@ DWORD GetFullPathNameA(const char* name, DWORD size, char* buffer,
 // ERROR_TOO_MANY_OPEN_FILES when the process or the system is out of file
 // descriptors, ERROR_FILE_NOT_FOUND when the name is not there,
 // ERROR_PATH_NOT_FOUND when a directory on its way is none,
-// ERROR_ACCESS_DENIED when permission is denied, ERROR_LOCK_VIOLATION when
+// ERROR_ACCESS_DENIED when permission is denied, ERROR_NOT_ENOUGH_MEMORY
+// when memory (the system's or this layer's) ran out, ERROR_LOCK_VIOLATION when
 // another open holds a conflicting lock, ERROR_BAD_FILE_TYPE when
 // CreateFileA found no regular file (ERROR_POSIX_BASE | EISDIR for a
 // directory), ERROR_POSIX_BASE | errno for anything else.

@@ -6,6 +6,13 @@
 #include "platform/windows/wide_win32.h"
 
 void DescribeError(DWORD error, char* out, std::size_t size) {
+  // The file services' own answer for a device or a pipe (see
+  // utf8_services_win32.cc); the system's words for the code mean another
+  // thing.
+  if (error == ERROR_BAD_FILE_TYPE) {
+    std::snprintf(out, size, "not a regular file");
+    return;
+  }
   wchar_t wide[ErrorTextSize];
   const DWORD length =
       FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,

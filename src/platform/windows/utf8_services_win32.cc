@@ -91,6 +91,12 @@ bool WidenBelowCurrentDirectory(const char* path, wchar_t* out, int size) {
   }
   for (const wchar_t* name = relative;;) {
     const std::size_t length = std::wcscspn(name, L"\\/");
+    // A colon in a name would name one of a file's streams (or a drive):
+    // no file of the tree's is so named.
+    if (std::wmemchr(name, L':', length) != nullptr) {
+      SetLastError(ERROR_INVALID_NAME);
+      return false;
+    }
     const bool skipped = length == 0 || (length == 1 && name[0] == L'.');
     if (!skipped && !(Append(out, size, &used, L"\\", 1) &&
                       Append(out, size, &used, name, length))) {
@@ -161,7 +167,19 @@ HANDLE CreateFileUtf8(const char* name, DWORD access, DWORD share_mode,
                       HANDLE template_file) {
   wchar_t wide[WidePathSize];
   if (!WidenPath(name, wide, WidePathSize)) return INVALID_HANDLE_VALUE;
-  return CreateFileW(wide, access, share_mode, security, disposition, flags, template_file);
+  HANDLE file = CreateFileW(wide, access, share_mode, security, disposition, flags,
+                            template_file);
+  // A file opened to be read (hashed, or a list tested) must be one on a
+  // disk, as on POSIX: a name may still reach a device (NUL, a console, a
+  // port) or a pipe, which would pass for an empty or an endless file. The
+  // console's own names are opened for writing too.
+  if (file != INVALID_HANDLE_VALUE && access == GENERIC_READ &&
+      disposition == OPEN_EXISTING && GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    SetLastError(ERROR_BAD_FILE_TYPE);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
 }
 
 DWORD GetFileAttributesUtf8(const char* name) {

@@ -31,7 +31,11 @@ struct Utf8FindData {
 // A name that is not UTF-8 (surrogates encoded alone are, here, so that a
 // name with one unpaired comes back) names nothing: the service fails with
 // ERROR_FILE_NOT_FOUND. One longer than the wide services take fails with
-// ERROR_FILENAME_EXCED_RANGE.
+// ERROR_FILENAME_EXCED_RANGE. A name in such a path that holds a colon
+// (which would name a stream of a file) fails with ERROR_INVALID_NAME.
+// CreateFileUtf8 for reading alone (GENERIC_READ, OPEN_EXISTING) keeps
+// only a file on a disk: a device or a pipe is closed again, and the open
+// fails with ERROR_BAD_FILE_TYPE.
 HANDLE CreateFileUtf8(const char* name, DWORD access, DWORD share_mode,
                       LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                       HANDLE template_file);
