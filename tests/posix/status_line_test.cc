@@ -211,8 +211,9 @@ TEST(StatusLine, TheLineMovesWhileALargeFileIsReadAndFitsANarrowedTerminal) {
 
 // A message during a run: on a terminal the line shown is erased before
 // it and drawn again at the next count; elsewhere the messages alone. The
-// line's directory, named with a C1 control and a right-to-left override,
-// shows them as escapes.
+// line's directory, named with a C0 and a C1 control (as UTF-8 and as a
+// byte alone), a right-to-left override and a zero-width space, shows them
+// as escapes and its other characters as they are.
 TEST(StatusLine, AMessageErasesTheLineWhichComesBackAfterIt) {
   const std::string line = "\r(1 file, 3|2 files, 6) B, [^\r]*\x1b\\[J\r\r\x1b\\[J\r";
   for (const bool terminal : {true, false}) {
@@ -226,7 +227,7 @@ TEST(StatusLine, AMessageErasesTheLineWhichComesBackAfterIt) {
       if (terminal ? tcsetattr(STDERR_FILENO, TCSANOW, &own) != 0 : dup2(fds[1], STDERR_FILENO) < 0) _exit(1);
       Progress progress;
       StartProgress(&progress, false);
-      CountDirectory(ProgressCounts(&progress), ".\\a\xC2\x9B" "2J\xE2\x80\xAE\\");
+      CountDirectory(ProgressCounts(&progress), ".\\\xC3\xA9\x1B[\xC2\x9B\x9B\xE2\x80\xAE\xE2\x80\x8B\\");
       for (const char* text : {"dorvane: first", "dorvane: second"}) {
         progress.next_draw = Clock::now();
         CountFile(ProgressCounts(&progress), 3);
@@ -243,7 +244,8 @@ TEST(StatusLine, AMessageErasesTheLineWhichComesBackAfterIt) {
     const std::string messages = terminal ? line + "dorvane: first\n" + line : "dorvane: first\n";
     EXPECT_TRUE(std::regex_match(output, std::regex(messages + "dorvane: second\n"))) << output;
     EXPECT_EQ(output.find("\x9B"), std::string::npos);
-    EXPECT_TRUE(!terminal || output.find("  .\\a\\xC2\\x9B2J\\xE2\\x80\\xAE\\\x1b[J") != std::string::npos);
+    EXPECT_TRUE(!terminal || output.find("  .\\\xC3\xA9\\x1B[\\xC2\\x9B\\x9B\\xE2\\x80\\xAE\\xE2\\x80\\x8B\\\x1b[J") !=
+                                 std::string::npos) << output;
   }
 }
 
