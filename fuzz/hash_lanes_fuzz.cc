@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "digest/hash_queue.h"
+#include "digest/md5_chains.h"
 #include "digest/scalar_lanes.h"
 
 namespace {
@@ -31,6 +32,16 @@ const Md5LaneKernel* PickKernel(std::uint8_t byte) {
   const int count = UsableMd5LaneKernels(usable, 8);
   if (byte % 2 == 0) return usable[(byte / 2) % count];
   return &ScalarLaneKernels[(byte / 2) % Md5MaxLanes];
+}
+
+// The last byte picks, bit by bit, the busy lane counts that go through
+// the scalar chains.
+LaneSplit PickSplit(std::uint8_t byte) {
+  LaneSplit split = {};
+  for (int k = 1; k <= Md5MaxLanes; ++k) {
+    if ((byte >> (k % 8)) & 1) split.first[k] = static_cast<unsigned char>(k < Md5MaxChains ? k : Md5MaxChains);
+  }
+  return split;
 }
 
 char work[] = "/tmp/dorvane-lanes-fuzz-XXXXXX";
@@ -82,7 +93,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 4) return 0;
   // The top bit of the first byte asks for two workers beside this thread.
-  HashQueue* hasher = StartHashQueue(HashPlan{PickKernel(data[0]), data[0] & 0x80 ? 2u : 1u, StorageUnknown});
+  HashQueue* hasher = StartHashQueue(
+      HashPlan{PickKernel(data[0]), data[0] & 0x80 ? 2u : 1u, StorageUnknown, PickSplit(data[size - 1])});
   const bool inline_steps = (data[0] & 0x80) == 0;
   std::vector<Expected> waiting;
   std::size_t next = 0;

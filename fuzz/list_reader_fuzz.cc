@@ -97,7 +97,7 @@ Verified VerifyListFile(DWORD read_size, std::size_t capacity,
   InitListReader(reader, list, read_size);
   // Exactly capacity bytes on the heap, so that a write past them is caught.
   std::vector<char> failures(capacity, '#');
-  const int whole = VerifyList(reader, failures.data(), capacity, HashPlan{kernel, 1, StorageUnknown});
+  const int whole = VerifyList(reader, failures.data(), capacity, HashPlan{kernel, 1, StorageUnknown, {}});
   Verified verified{whole, reader->failed, reader->position, EntriesOf(failures)};
   delete reader;
   CloseHandle(list);

@@ -209,10 +209,14 @@ void ClaimFiles(HashQueue* queue, HashWorker* worker) {
   SkipClaimedFiles(queue);
   const bool by_place = queue->plan.storage == StorageRotational &&
                         queue->cold.load(std::memory_order_relaxed);
-  // A fair share of what waits, so that one worker does not take every
-  // file while the others idle.
-  const unsigned waiting = queue->end - queue->next_claim;
-  unsigned share = (waiting + queue->worker_count - 1) / queue->worker_count;
+  // A fair share of the files waiting and being hashed, so that one worker
+  // does not take every file while the others idle, nor hold more than its
+  // share of a few large files: each worker's files are chains of a core.
+  unsigned held = 0;
+  for (const WorkerLane& lane : worker->lanes) held += lane.state != LaneState::Free;
+  const unsigned waiting = queue->end - queue->next_claim + queue->in_flight_count;
+  const unsigned fair = (waiting + queue->worker_count - 1) / queue->worker_count;
+  unsigned share = fair > held ? fair - held : 0;
   for (int i = 0; i < worker->schedule.kernel->lanes && share > 0; ++i) {
     WorkerLane& lane = worker->lanes[i];
     if (lane.state != LaneState::Free) continue;
@@ -235,10 +239,10 @@ void ClaimFiles(HashQueue* queue, HashWorker* worker) {
 
 }  // namespace
 
-HashWorker* NewHashWorker(const Md5LaneKernel* kernel, int index) {
+HashWorker* NewHashWorker(const HashPlan& plan, int index) {
   auto* worker = new (std::nothrow) HashWorker;
   if (worker == nullptr) return nullptr;
-  StartLanes(&worker->schedule, kernel);
+  StartLanes(&worker->schedule, plan.kernel, plan.split);
   worker->held = worker->closed = 0;
   worker->done_count = 0;
   worker->opens_held = false;

@@ -60,9 +60,9 @@ struct HashWorker {
   WorkerLane lanes[Md5MaxLanes];
 };
 
-// A worker for kernel, with every lane free; nullptr without memory (it
-// takes a couple of megabytes).
-HashWorker* NewHashWorker(const Md5LaneKernel* kernel, int index);
+// A worker for the plan's kernel and split, with every lane free; nullptr
+// without memory (it takes a couple of megabytes).
+HashWorker* NewHashWorker(const HashPlan& plan, int index);
 // Closes the files still open and frees the worker.
 void FreeHashWorker(HashWorker* worker);
 

@@ -161,7 +161,8 @@ void StartWorkerThreads(HashQueue* queue) {
 }  // namespace
 
 HashPlan ChooseHashPlan() {
-  return HashPlan{ChooseMd5LaneKernel(), ThreadsFromEnvironment(), StorageUnknown};
+  const Md5LaneKernel* kernel = ChooseMd5LaneKernel();
+  return HashPlan{kernel, ThreadsFromEnvironment(), StorageUnknown, MeasureLaneSplit(kernel)};
 }
 
 HashQueue* StartHashQueue(const HashPlan& plan) {
@@ -183,7 +184,7 @@ HashQueue* StartHashQueue(const HashPlan& plan) {
   // One thread: the caller's own, with one worker's lanes. With more, as
   // many workers as the memory allows, each on a thread of its own.
   while (queue->worker_count < queue->threads_wanted) {
-    HashWorker* worker = NewHashWorker(plan.kernel, static_cast<int>(queue->worker_count));
+    HashWorker* worker = NewHashWorker(plan, static_cast<int>(queue->worker_count));
     if (worker == nullptr) break;
     queue->workers[queue->worker_count++] = worker;
   }

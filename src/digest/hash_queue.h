@@ -30,6 +30,7 @@
 #include <thread>
 
 #include "digest/md5.h"
+#include "digest/lane_scheduler.h"
 #include "digest/md5_lanes.h"
 #include "platform/storage.h"
 #include "platform/win32.h"
@@ -55,9 +56,13 @@ struct HashPlan {
   // read one file at a time, in the order the files lie on the disk, while
   // the lanes hash whatever is in memory (see hash_lanes.h).
   StorageKind storage;
+  // Which lanes go through the scalar chains when few are busy; all zero
+  // (as a plan written out without it has): the kernel alone.
+  LaneSplit split;
 };
 
-// The kernel (ChooseMd5LaneKernel) and the thread count: DORVANE_THREADS
+// The kernel (ChooseMd5LaneKernel), its split (MeasureLaneSplit) and the
+// thread count: DORVANE_THREADS
 // when it holds a number from 1 to MaxHashThreads, else the processors
 // this process may use (no more than MaxHashThreads). The storage is left
 // unknown: it depends on the tree, which the caller asks FindStorage about.

@@ -1,7 +1,11 @@
 // The lane scheduler: whole blocks through the kernel, the rest scalar.
 #include "digest/lane_scheduler.h"
 
+#include <chrono>
 #include <cstdint>
+#include <new>
+
+#include "digest/md5_chains.h"
 
 namespace {
 
@@ -34,30 +38,27 @@ void AlignLane(LaneBytes* lane) {
   }
 }
 
-// One kernel call over blocks whole blocks of every lane that holds them;
-// the other lanes read the first such lane's blocks and their results are
-// dropped.
-void TransformLanes(LaneSchedule* schedule, const unsigned char* idle,
-                    std::size_t blocks) {
-  const int lanes = schedule->kernel->lanes;
+// One call of kernel over blocks whole blocks of lanes busy[0] to
+// busy[count - 1], in the kernel's lanes 0 to count - 1; the kernel's other
+// lanes read the first busy lane's blocks and their results are dropped.
+void TransformLanes(LaneSchedule* schedule, const Md5LaneKernel* kernel,
+                    const int* busy, int count, std::size_t blocks) {
   const unsigned char* data[Md5MaxLanes] = {};
   // On the stack, where its alignment is kept.
   Md5LaneStates states = {};
-  for (int i = 0; i < lanes; ++i) {
-    const LaneBytes& lane = schedule->lanes[i];
-    const bool busy = lane.left >= 64;
-    data[i] = busy ? lane.next : idle;
-    if (!busy) continue;
+  for (int i = 0; i < kernel->lanes; ++i) data[i] = schedule->lanes[busy[0]].next;
+  for (int i = 0; i < count; ++i) {
+    const LaneBytes& lane = schedule->lanes[busy[i]];
+    data[i] = lane.next;
     const std::uint32_t* words = lane.context->state;
     states.a[i] = words[0];
     states.b[i] = words[1];
     states.c[i] = words[2];
     states.d[i] = words[3];
   }
-  schedule->kernel->transform(&states, data, blocks);
-  for (int i = 0; i < lanes; ++i) {
-    if (schedule->lanes[i].left < 64) continue;
-    std::uint32_t* words = schedule->lanes[i].context->state;
+  kernel->transform(&states, data, blocks);
+  for (int i = 0; i < count; ++i) {
+    std::uint32_t* words = schedule->lanes[busy[i]].context->state;
     words[0] = states.a[i];
     words[1] = states.b[i];
     words[2] = states.c[i];
@@ -65,10 +66,77 @@ void TransformLanes(LaneSchedule* schedule, const unsigned char* idle,
   }
 }
 
+// The busy lanes' blocks, in the calls the split gives for their number.
+void TransformSplit(LaneSchedule* schedule, int* busy, int count, std::size_t blocks) {
+  while (count > 0) {
+    const int chains = schedule->split.first[count];
+    if (chains == 0 && count == 1) {
+      for (std::size_t n = 0; n < blocks; ++n) {
+        Md5Transform(schedule->lanes[busy[0]].context->state,
+                     schedule->lanes[busy[0]].next + 64 * n);
+      }
+      return;
+    }
+    if (chains == 0) {
+      TransformLanes(schedule, schedule->kernel, busy, count, blocks);
+      return;
+    }
+    count -= chains;
+    TransformLanes(schedule, &Md5ChainKernels[chains - 1], busy + count, chains, blocks);
+  }
+}
+
+// Seconds for the fastest of a few calls of kernel over blocks blocks of
+// each of its lanes.
+double TimeKernel(const Md5LaneKernel* kernel, const unsigned char* bytes,
+                  std::size_t blocks) {
+  const unsigned char* data[Md5MaxLanes];
+  for (int i = 0; i < Md5MaxLanes; ++i) data[i] = bytes + 64 * blocks * i;
+  Md5LaneStates states = {};
+  double best = 1e9;
+  for (int round = 0; round < 5; ++round) {
+    const auto start = std::chrono::steady_clock::now();
+    kernel->transform(&states, data, blocks);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    if (took.count() < best) best = took.count();
+  }
+  return best;
+}
+
 }  // namespace
 
-void StartLanes(LaneSchedule* schedule, const Md5LaneKernel* kernel) {
+LaneSplit MeasureLaneSplit(const Md5LaneKernel* kernel) {
+  LaneSplit split = {};
+  if (kernel->lanes < 2) return split;
+  constexpr std::size_t Blocks = 64;
+  static_assert(Md5MaxChains <= Md5MaxLanes);
+  auto* bytes = new (std::nothrow) unsigned char[64 * Blocks * Md5MaxLanes]();
+  if (bytes == nullptr) return split;
+  TimeKernel(kernel, bytes, Blocks);  // brings the clock up to speed
+  const double whole = TimeKernel(kernel, bytes, Blocks);
+  double chain[Md5MaxChains + 1] = {};
+  for (int n = 1; n <= Md5MaxChains; ++n) {
+    chain[n] = TimeKernel(&Md5ChainKernels[n - 1], bytes, Blocks);
+  }
+  delete[] bytes;
+  // cost[k]: the fastest way found for k busy lanes, chains first.
+  double cost[Md5MaxLanes + 1] = {};
+  for (int k = 1; k <= kernel->lanes; ++k) {
+    cost[k] = whole;
+    for (int n = 1; n <= Md5MaxChains && n <= k; ++n) {
+      if (chain[n] + cost[k - n] < cost[k]) {
+        cost[k] = chain[n] + cost[k - n];
+        split.first[k] = static_cast<unsigned char>(n);
+      }
+    }
+  }
+  return split;
+}
+
+void StartLanes(LaneSchedule* schedule, const Md5LaneKernel* kernel,
+                const LaneSplit& split) {
   schedule->kernel = kernel;
+  schedule->split = split;
   for (LaneBytes& lane : schedule->lanes) lane = LaneBytes{nullptr, nullptr, 0};
 }
 
@@ -90,14 +158,11 @@ void CloseLane(LaneSchedule* schedule, int lane) {
   schedule->lanes[lane] = LaneBytes{nullptr, nullptr, 0};
 }
 
-// A lane holding blocks alone goes through the scalar transform: one lane
-// of a kernel waits on the latency of vector operations and runs slower
-// than the scalar core.
 bool RunLanes(LaneSchedule* schedule) {
   const int lanes = schedule->kernel->lanes;
   bool hashed = false;
   std::size_t blocks = SIZE_MAX;
-  LaneBytes* any = nullptr;
+  int busy[Md5MaxLanes];
   int holding = 0;
   for (int i = 0; i < lanes; ++i) {
     LaneBytes& lane = schedule->lanes[i];
@@ -106,17 +171,10 @@ bool RunLanes(LaneSchedule* schedule) {
     AlignLane(&lane);
     if (lane.left < 64) continue;
     if (lane.left / 64 < blocks) blocks = lane.left / 64;
-    any = &lane;
-    ++holding;
+    busy[holding++] = i;
   }
-  if (any == nullptr) return hashed;
-  if (holding == 1) {
-    for (std::size_t n = 0; n < blocks; ++n) {
-      Md5Transform(any->context->state, any->next + 64 * n);
-    }
-  } else {
-    TransformLanes(schedule, any->next, blocks);
-  }
+  if (holding == 0) return hashed;
+  TransformSplit(schedule, busy, holding, blocks);
   for (int i = 0; i < lanes; ++i) {
     LaneBytes& lane = schedule->lanes[i];
     if (lane.left < 64) continue;

@@ -6,6 +6,12 @@
 // already begun, and a tail shorter than a block, go through the scalar
 // code; then one kernel call hashes as many whole blocks as the lane with
 // the fewest holds. The padding is the scalar code's too (Md5Final).
+//
+// A vector kernel takes as long for one busy lane as for all of them, each
+// lane waiting on the latency of its chain of operations, while the
+// integer units idle. A few busy lanes therefore go through the scalar
+// chain kernels (md5_chains.h) instead, up to Md5MaxChains interleaved in
+// one call, where that measures faster on this processor (the split).
 #ifndef DORVANE_DIGEST_LANE_SCHEDULER_H_
 #define DORVANE_DIGEST_LANE_SCHEDULER_H_
 
@@ -20,13 +26,27 @@ struct LaneBytes {
   std::size_t left;           // bytes not yet hashed
 };
 
+// How k busy lanes are hashed: first[k] of them (1 to Md5MaxChains) go
+// through the chain kernel of that many lanes, the other k - first[k] as
+// first[k - first[k]] says; 0 is one call of the lane kernel for all k (the
+// scalar transform for one lane). All zero: the lane kernel alone.
+struct LaneSplit {
+  unsigned char first[Md5MaxLanes + 1];
+};
+
+// The split fastest on this processor for kernel: each chain kernel and
+// kernel are timed on a few blocks, a fraction of a millisecond.
+LaneSplit MeasureLaneSplit(const Md5LaneKernel* kernel);
+
 struct LaneSchedule {
   const Md5LaneKernel* kernel;
+  LaneSplit split;
   LaneBytes lanes[Md5MaxLanes];
 };
 
 // Every lane empty.
-void StartLanes(LaneSchedule* schedule, const Md5LaneKernel* kernel);
+void StartLanes(LaneSchedule* schedule, const Md5LaneKernel* kernel,
+                const LaneSplit& split);
 
 // Gives lane the message whose digest builds up in context; its bytes
 // follow with FeedLane.

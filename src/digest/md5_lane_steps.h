@@ -40,15 +40,16 @@
   I(a, b, c, d, 4, 0xf7537e82, 6) I(d, a, b, c, 11, 0xbd3af235, 10)         \
   I(c, d, a, b, 2, 0x2ad7d2bb, 15) I(b, c, d, a, 9, 0xeb86d391, 21)
 
-// The steps for kernels without a ternary logic instruction, over the
-// kernel's LANE_ADD, LANE_AND, LANE_ANDNOT (~x & y), LANE_OR, LANE_XOR,
-// LANE_ROTATE and LANE_SET1 and an all-ones register ones. Such a kernel
-// keeps Groups independent sets of registers (a[g], b[g], c[g], d[g] and
-// words[g][0..15]) and advances all of them in each step: one set alone
-// waits on the latency of its chain of operations and leaves the
-// processor's other vector units idle. The round functions take the scalar
-// core's forms (md5.cc): few operations wait for b, the value just
-// computed, and the word and constant go in first. The loops over the
+// The steps for kernels without a ternary logic instruction, the scalar
+// core among them (md5_chains.cc), over the kernel's LANE_ADD, LANE_AND,
+// LANE_ANDNOT (~x & y), LANE_OR, LANE_XOR, LANE_ROTATE and LANE_SET1 and an
+// all-ones value ones. Such a kernel keeps Groups independent sets of
+// registers (a[g], b[g], c[g], d[g] and words[g][0..15]) and advances all
+// of them in each step: one set alone waits on the latency of its chain of
+// operations and leaves the processor's other units idle. F is written as
+// ((c ^ d) & b) ^ d and G as (c & ~d) + (b & d), so that few operations
+// wait for b, the value just computed; the word and constant go in first,
+// while the step before still runs. The loops over the
 // groups (at most 4) must be unrolled, or the registers live in memory:
 // -O2 alone does not unroll them.
 #define MD5_LANE_GROUPS(statement) \

@@ -1,6 +1,6 @@
 // The hashing queue against HashFile: every file gets HashFile's result, in
-// the order it was queued, whatever the kernel, its number of lanes and the
-// number of threads.
+// the order it was queued, whatever the kernel, its number of lanes, the
+// scalar chains taking few busy lanes or not, and the number of threads.
 #include "digest/hash_queue.h"
 
 #include <deque>
@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "digest/file_feeder.h"
+#include "digest/md5_chains.h"
 #include "test_util.h"
 
 namespace {
@@ -76,7 +77,12 @@ TEST(LaneHasher, GivesEachFileHashFilesResultInTheOrderQueued) {
       if (storage == StorageRotational) {
         for (const std::string& path : paths) DropCachedPages(path);
       }
-      HashQueue* queue = StartHashQueue(HashPlan{kernel, threads, storage});
+      // Every other run sends every busy lane it can through the chains.
+      LaneSplit split = {};
+      for (int k = 1; run % 2 == 1 && k <= Md5MaxLanes; ++k) {
+        split.first[k] = static_cast<unsigned char>(k < Md5MaxChains ? k : Md5MaxChains - k % 2);
+      }
+      HashQueue* queue = StartHashQueue(HashPlan{kernel, threads, storage, split});
       std::deque<std::size_t> waiting;
       const auto take_oldest = [&] {
         HashResult result;
@@ -106,7 +112,7 @@ TEST(LaneHasher, GivesEachFileHashFilesResultInTheOrderQueued) {
 TEST(LaneHasher, StopClosesEveryFileStillOpen) {
   ScopedTempDir temp;
   for (const Md5LaneKernel* kernel : KernelsToTry()) {
-    HashQueue* queue = StartHashQueue(HashPlan{kernel, 1, StorageUnknown});
+    HashQueue* queue = StartHashQueue(HashPlan{kernel, 1, StorageUnknown, {}});
     for (int i = 0; i < Md5MaxLanes; ++i) {
       WriteTextFile(FileName(i), PatternBytes(4 * FeedReadSize));
       QueueFileToHash(queue, FileName(i).c_str(), 0, HashNote{});

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "digest/md5.h"
+#include "digest/md5_chains.h"
 #include "digest/md5_lanes_check.h"
 
 void ExpectLanesMatchScalar(const Md5LaneKernel& kernel) {
@@ -51,6 +52,7 @@ TEST(Md5LaneKernels, EveryUsableKernelMatchesTheScalarCore) {
   ASSERT_GE(count, 1);
   EXPECT_STREQ(kernels[0]->name, "scalar");
   for (int i = 0; i < count; ++i) ExpectLanesMatchScalar(*kernels[i]);
+  for (const Md5LaneKernel& chains : Md5ChainKernels) ExpectLanesMatchScalar(chains);
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ TEST(DirectoryLinks, ADirectorySwappedForALinkDuringTheWalkLeadsNowhere) {
   ChangeDirectory("tree");
   HANDLE list = OpenHandle("../walk.lst", GENERIC_WRITE, OPEN_ALWAYS);
   // One thread: the file queued waits, unopened, until its line is due.
-  WalkQueue* queue = StartWalkQueue(list, HashPlan{ChooseMd5LaneKernel(), 1, StorageUnknown});
+  WalkQueue* queue = StartWalkQueue(list, HashPlan{ChooseMd5LaneKernel(), 1, StorageUnknown, {}});
   ASSERT_NE(queue, nullptr);
   const WIN32_FIND_DATAA entry = {FILE_ATTRIBUTE_NORMAL, 0, 3, "secret"};
   ASSERT_TRUE(QueueFileEntry(queue, ".\\v\\", entry));

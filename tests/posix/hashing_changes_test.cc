@@ -92,7 +92,7 @@ Outcome HashChangedInLanes(const Md5LaneKernel* kernel, void (*change)()) {
   const std::string g = PatternBytes(FeedReadSize + 5 * HashChunkSize + 3);
   WriteTextFile("g", g);
   WriteTextFile("h", PatternBytes(100));
-  HashQueue* queue = StartHashQueue(HashPlan{kernel, 1, StorageUnknown});
+  HashQueue* queue = StartHashQueue(HashPlan{kernel, 1, StorageUnknown, {}});
   for (const char* name : {"f", "g", "h"}) QueueFileToHash(queue, name, 0, HashNote{});
   EXPECT_TRUE(AdvanceHashing(queue));
   change();

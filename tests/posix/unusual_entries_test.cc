@@ -234,7 +234,7 @@ TEST(UnusualEntries, ANameSwappedForAFifoOrADeviceBeforeItsOpenIsNeverOpened) {
       WriteTextFile("f", "abc");
       HANDLE list = OpenHandle("../walk.lst", GENERIC_WRITE, OPEN_ALWAYS);
       // One thread: a queued file waits, unopened, until its result is due.
-      const HashPlan plan = {ChooseMd5LaneKernel(), 1, StorageUnknown};
+      const HashPlan plan = {ChooseMd5LaneKernel(), 1, StorageUnknown, {}};
       WalkQueue* queue = StartWalkQueue(list, plan);
       HashQueue* hasher = StartHashQueue(plan);
       const WIN32_FIND_DATAA entry = {FILE_ATTRIBUTE_NORMAL, 0, 3, "f"};
