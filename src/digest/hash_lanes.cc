@@ -246,6 +246,7 @@ HashWorker* NewHashWorker(const HashPlan& plan, int index) {
   worker->held = worker->closed = 0;
   worker->done_count = 0;
   worker->opens_held = false;
+  worker->counted_waiting = false;
   worker->index = index;
   worker->turn_lane = -1;
   for (WorkerLane& lane : worker->lanes) {
@@ -260,11 +261,24 @@ void FreeHashWorker(HashWorker* worker) {
   delete worker;
 }
 
+// A worker with lanes that wait for a handle is counted once in the
+// queue's handle_waiters, so that the others' closes wake it.
+void CountHandleWait(HashQueue* queue, HashWorker* worker) {
+  const bool waits = WorkerWaits(worker);
+  if (waits == worker->counted_waiting) return;
+  worker->counted_waiting = waits;
+  if (waits) {
+    ++queue->handle_waiters;
+  } else {
+    --queue->handle_waiters;
+  }
+}
+
 void SettleWorker(HashQueue* queue, HashWorker* worker) {
   PublishDone(queue, worker);
   if (worker->closed > 0) {
     worker->closed = 0;
-    queue->work.notify_all();
+    if (queue->handle_waiters > 0) queue->work.notify_all();
   }
   if (WorkerWaits(worker)) {
     const Clock::time_point now = Clock::now();
@@ -276,6 +290,7 @@ void SettleWorker(HashQueue* queue, HashWorker* worker) {
     // A give-up is a result too.
     PublishDone(queue, worker);
   }
+  CountHandleWait(queue, worker);
   if (queue->plan.storage == StorageRotational) SettleTurn(queue, worker);
   if (!queue->stopping && !worker->opens_held) ClaimFiles(queue, worker);
 }

@@ -55,6 +55,7 @@ struct HashWorker {
   unsigned done_count;      // tickets finished since the queue last heard
   unsigned done[Md5MaxLanes];
   bool opens_held;          // finish the open files, claim no others
+  bool counted_waiting;     // counted in the queue's handle_waiters
   int index;                // the worker's number in the queue
   int turn_lane;            // the lane reading from the disk; -1 for none
   WorkerLane lanes[Md5MaxLanes];

@@ -30,6 +30,23 @@ unsigned ThreadsFromEnvironment() {
   return usable < MaxHashThreads ? usable : MaxHashThreads;
 }
 
+// Wakes the workers for the files queued since they were last woken.
+void WakeWorkers(HashQueue* queue) {
+  if (queue->unwoken == 0) return;
+  queue->unwoken = 0;
+  queue->work.notify_all();
+}
+
+// Workers are woken for a batch of files, or for a file that has waited
+// long enough (the walk may take its time over the next directory).
+void NoteQueued(HashQueue* queue) {
+  const Clock::time_point now = Clock::now();
+  if (queue->unwoken++ == 0) queue->unwoken_since = now;
+  if (queue->unwoken >= WakeBatch || now - queue->unwoken_since >= WakeDelay) {
+    WakeWorkers(queue);
+  }
+}
+
 unsigned Enqueue(HashQueue* queue, const char* path, DWORD open_flags,
                  const HashNote& note, JobState state) {
   HashJob& job = JobOf(queue, queue->end);
@@ -58,10 +75,11 @@ unsigned Enqueue(HashQueue* queue, const char* path, DWORD open_flags,
   job.result.error = ERROR_SUCCESS;
   job.result.hex[0] = '\0';
   job.result.hashed_size = 0;
-  std::lock_guard<std::mutex> lock(queue->mutex);
+  std::unique_lock<std::mutex> lock(queue->mutex);
   job.state = state;
   const unsigned ticket = queue->end++;
-  if (state == JobState::Queued) queue->work.notify_one();
+  lock.unlock();
+  if (state == JobState::Queued) NoteQueued(queue);
   return ticket;
 }
 
@@ -178,6 +196,8 @@ HashQueue* StartHashQueue(const HashPlan& plan) {
   queue->turn_owner = -1;
   queue->wait_hook = nullptr;
   queue->wait_context = nullptr;
+  queue->unwoken = 0;
+  queue->handle_waiters = 0;
   queue->in_flight_count = 0;
   queue->threads_wanted = plan.threads > 1 ? plan.threads : 1;
   queue->worker_count = 0;
@@ -218,6 +238,7 @@ unsigned QueueRefusedFile(HashQueue* queue, const char* path, const HashNote& no
 }
 
 void TakeHashResult(HashQueue* queue, HashResult* result) {
+  WakeWorkers(queue);
   std::unique_lock<std::mutex> lock(queue->mutex);
   HashJob& job = JobOf(queue, queue->oldest);
   if (queue->plan.threads > 1) {
@@ -237,6 +258,7 @@ void SetHashWaitHook(HashQueue* queue, HashWaitHook hook, void* context) {
 }
 
 bool WaitForHandle(HashQueue* queue, unsigned* releases, Clock::time_point since) {
+  WakeWorkers(queue);
   std::unique_lock<std::mutex> lock(queue->mutex);
   if (queue->plan.threads <= 1 && queue->workers[0]->held > 0) {
     CloseInlineFiles(queue, lock);
@@ -250,7 +272,9 @@ bool WaitForHandle(HashQueue* queue, unsigned* releases, Clock::time_point since
     lock.unlock();
     std::this_thread::sleep_for(HandleRetryInterval);
   } else {
+    ++queue->handle_waiters;
     queue->work.wait_for(lock, HandleRetryInterval);
+    --queue->handle_waiters;
     *releases = queue->releases.load();
   }
   return true;
@@ -258,11 +282,9 @@ bool WaitForHandle(HashQueue* queue, unsigned* releases, Clock::time_point since
 
 void ReleaseHandle(HashQueue* queue) {
   queue->releases.fetch_add(1);
-  {
-    // Under the lock, so that a worker about to wait cannot miss the call.
-    std::lock_guard<std::mutex> lock(queue->mutex);
-  }
-  queue->work.notify_all();
+  // Under the lock, so that a worker about to wait cannot miss the call.
+  std::lock_guard<std::mutex> lock(queue->mutex);
+  if (queue->handle_waiters > 0) queue->work.notify_all();
 }
 
 bool AdvanceHashing(HashQueue* queue) {

@@ -47,6 +47,10 @@ constexpr char HashThreadsVariable[] = "DORVANE_THREADS";
 constexpr std::chrono::milliseconds HandleRetryInterval{5};
 constexpr std::chrono::seconds HandleWaitLimit{5};
 constexpr std::chrono::milliseconds ResultPollInterval{20};
+// Files queued before the workers are woken for them, unless the first
+// has waited WakeDelay or the caller is about to wait itself.
+constexpr unsigned WakeBatch = 8;
+constexpr std::chrono::milliseconds WakeDelay{1};
 
 // How the run hashes: chosen once, at start.
 struct HashPlan {
@@ -141,6 +145,14 @@ struct HashQueue {
   // The caller's own, set before it waits: no other thread reads them.
   HashWaitHook wait_hook;  // may be null
   void* wait_context;
+  // The caller's own too: files queued since the workers were last woken,
+  // and when the first of them was. Waking a worker for every file costs
+  // two system calls a file when the workers are faster than the walk.
+  unsigned unwoken;
+  std::chrono::steady_clock::time_point unwoken_since;
+  // Lanes and callers that wait for a handle, under the lock: a close
+  // wakes the workers only when someone waits for one.
+  unsigned handle_waiters;
   // The path hashes of the files claimed and not done: a file queued twice
   // (a list that names it twice) is claimed again only once the first is
   // done, as one thread would hash them. On Windows a second open of a file
