@@ -39,7 +39,7 @@ bool SeekAppendPosition(HANDLE list_file) {
 // Writes the section of the current directory into the new version of
 // the list, after the old list's lines for append.
 bool WriteSection(RunMode mode, HANDLE list_file, HANDLE old_list, const char* root_path,
-                  char* path, const HashPlan& plan, bool* no_handle, RunCounts* counts) {
+                  char* path, const HashPlan& plan, RunCounts* counts) {
   if (mode == ModeAppend) {
     if (old_list != INVALID_HANDLE_VALUE && !CopyFileData(old_list, list_file)) return false;
     if (SeekAppendPosition(list_file) && !WriteListText(list_file, "\r\n", 2)) return false;
@@ -50,7 +50,7 @@ bool WriteSection(RunMode mode, HANDLE list_file, HANDLE old_list, const char* r
   // The tree's own storage decides how its files are read.
   HashPlan tree_plan = plan;
   tree_plan.storage = FindStorage(".");
-  return WalkDirectory(path, list_file, tree_plan, no_handle, counts, old_list);
+  return WalkDirectory(path, list_file, tree_plan, counts, old_list);
 }
 
 // A test that read no FILE line checked nothing, which is no pass; the
@@ -163,12 +163,14 @@ ListingResult RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
     ConsolePrint("invalid directory: %s\n", start_dir != nullptr ? start_dir : "(null)");
     result = ListingNoDirectory;
   } else {
-    bool no_handle = false;
-    RunCounts* counts = ProgressCounts(progress);
-    if (!WriteSection(mode, list_file, old_list, root_path, path, plan, &no_handle, counts)) {
-      result = counts != nullptr && counts->no_memory ? ListingNoMemory
-               : no_handle                            ? ListingNoHandle
-                                                      : ListingWriteFailed;
+    // Without a watcher of its own the walk still counts, for its result.
+    RunCounts unwatched;
+    ClearRunCounts(&unwatched);
+    RunCounts* counts = progress != nullptr ? ProgressCounts(progress) : &unwatched;
+    if (!WriteSection(mode, list_file, old_list, root_path, path, plan, counts)) {
+      result = counts->no_memory   ? ListingNoMemory
+               : counts->no_handle ? ListingNoHandle
+                                   : ListingWriteFailed;
     }
   }
   EndProgress(progress);
@@ -190,9 +192,7 @@ int RunTest(HANDLE list_file, const char* list_name, const HashPlan& plan,
   // The listed files lie below the current directory.
   HashPlan tree_plan = plan;
   tree_plan.storage = FindStorage(".");
-  bool no_handle = false;
-  const int whole = VerifyList(&reader, failure_list, FailureListSize, tree_plan,
-                               &no_handle, counts);
+  const int whole = VerifyList(&reader, failure_list, FailureListSize, tree_plan, counts);
   EndProgress(progress);
   FollowListReading(progress, nullptr);
   // A report that is lost would read as a clean pass.
@@ -205,9 +205,9 @@ int RunTest(HANDLE list_file, const char* list_name, const HashPlan& plan,
     if (!whole) printed = ConsolePrint("... and some others...\n") && printed;
   }
   if (reader.failed) ConsolePrint("cannot read file\n");
-  if (no_handle) ConsolePrint("too many open files\n");
+  if (counts->no_handle) ConsolePrint("too many open files\n");
   if (counts->no_memory) TellNoMemory();
-  if (reader.failed || no_handle || counts->no_memory || !printed) return ExitTrouble;
+  if (reader.failed || counts->no_handle || counts->no_memory || !printed) return ExitTrouble;
   if (counts->listed == 0) {
     TellNothingChecked(list_file, list_name);
     return ExitTrouble;

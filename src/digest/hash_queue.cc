@@ -51,7 +51,8 @@ unsigned Enqueue(HashQueue* queue, const char* path, DWORD open_flags,
                  const HashNote& note, JobState state) {
   HashJob& job = JobOf(queue, queue->end);
   std::size_t length = std::strlen(path);
-  if (length > HashPathSize - 1) length = HashPathSize - 1;
+  const bool too_long = length > HashPathSize - 1;
+  if (too_long) length = HashPathSize - 1;
   std::memcpy(job.path, path, length);
   job.path[length] = '\0';
   // FNV-1a.
@@ -61,6 +62,8 @@ unsigned Enqueue(HashQueue* queue, const char* path, DWORD open_flags,
   }
   job.path_hash = hash;
   job.open_flags = open_flags;
+  const bool refused = state == JobState::Done;
+  if (too_long) state = JobState::Done;
   job.place = 0;
   // Once the disk shows, each file's place orders the reads; asking it
   // costs a look-up, so a run on data in memory never asks.
@@ -71,8 +74,12 @@ unsigned Enqueue(HashQueue* queue, const char* path, DWORD open_flags,
   job.note = note;
   job.result.ok = false;
   job.result.no_handle = false;
-  job.result.failure = state == JobState::Done ? HashFailure::Refused : HashFailure::None;
+  job.result.failure = refused ? HashFailure::Refused : HashFailure::None;
   job.result.error = ERROR_SUCCESS;
+  if (too_long && !refused) {
+    job.result.failure = HashFailure::Open;
+    job.result.error = ERROR_FILENAME_EXCED_RANGE;
+  }
   job.result.hex[0] = '\0';
   job.result.hashed_size = 0;
   std::unique_lock<std::mutex> lock(queue->mutex);
@@ -227,6 +234,8 @@ bool HashQueueFull(const HashQueue* queue) {
 }
 
 bool HashQueueEmpty(const HashQueue* queue) { return queue->end == queue->oldest; }
+
+unsigned OldestHashTicket(const HashQueue* queue) { return queue->oldest; }
 
 unsigned QueueFileToHash(HashQueue* queue, const char* path, DWORD open_flags,
                          const HashNote& note) {

@@ -179,10 +179,13 @@ void EndHashQueue(HashQueue* queue);
 bool HashQueueFull(const HashQueue* queue);
 // Whether no result is waiting to be taken.
 bool HashQueueEmpty(const HashQueue* queue);
+// The ticket of the oldest file whose result is still to be taken.
+unsigned OldestHashTicket(const HashQueue* queue);
 
-// Queues the file at path (at most HashPathSize - 1 characters; the walk's
-// and the verifier's paths always fit) with the caller's note and returns
-// its ticket. The queue must not be full. open_flags go to CreateFileA
+// Queues the file at path with the caller's note and returns its ticket. A
+// path of HashPathSize characters or more (the walk's and the verifier's
+// never are) is not opened: it fails with ERROR_FILENAME_EXCED_RANGE, its
+// first HashPathSize - 1 bytes kept as its path. The queue must not be full. open_flags go to CreateFileA
 // beside FILE_ATTRIBUTE_NORMAL; the open refuses anything but a regular
 // file (opening a FIFO or a device is an action of its own).
 unsigned QueueFileToHash(HashQueue* queue, const char* path, DWORD open_flags,

@@ -25,6 +25,8 @@ constexpr int TagLength = 6;
 constexpr int PathBufferSize = PathByteSize;
 // Work buffers for lines, patterns and paths.
 constexpr int LineBufferSize = 1024;
+// A line holds its tag, the longest path quoted, CR LF and a NUL.
+static_assert(LineBufferSize >= TagLength + PathBufferSize + 4);
 
 // A control byte ends a field when the list is read back: a name holding
 // one would be read as two, the rest as a line of its own.

@@ -127,6 +127,10 @@ void CountNoMemory(RunCounts* counts) {
   if (counts != nullptr) counts->no_memory = true;
 }
 
+void CountNoHandle(RunCounts* counts) {
+  if (counts != nullptr) counts->no_handle = true;
+}
+
 void CountRefused(RunCounts* counts, const char* path) {
   if (counts == nullptr) return;
   Tell(counts, "dorvane: refused %s: %s", path,

@@ -27,6 +27,9 @@ struct RunCounts {
   std::uint64_t unread;
   // The run stopped: memory it needed could not be had.
   bool no_memory;
+  // The run stopped: a file or directory could not be opened for lack of
+  // handles, after waiting while the run held others.
+  bool no_handle;
   // The bytes the hashing has read so far, while it runs; else null.
   const std::atomic<std::uint64_t>* bytes_read;
   char root[LineBufferSize];       // the path of the first ROOT line
@@ -78,6 +81,8 @@ void CountLeftOut(RunCounts* counts, const char* path, LeftOutReason reason,
                   DWORD error = ERROR_SUCCESS);
 // The run stops: memory it needed could not be had.
 void CountNoMemory(RunCounts* counts);
+// The run stops: handles ran out for good.
+void CountNoHandle(RunCounts* counts);
 // A listed path the test refused without opening it.
 void CountRefused(RunCounts* counts, const char* path);
 // Keeps path (cut to the buffer) as the directory the run is in.

@@ -346,6 +346,10 @@ bool QueueFileEntry(WalkQueue* queue, const char* directory,
   return true;
 }
 
+static_assert(HashPathSize >= PathBufferSize, "every path the walk builds fits the queue");
+static_assert(sizeof(WIN32_FIND_DATAA{}.cFileName) <= PathBufferSize,
+              "every name a listing gives fits the walk's path");
+
 bool ListDirectoryFiles(const char* directory, WalkQueue* queue) {
   WIN32_FIND_DATAA entry;
   HANDLE find = StartListingBesideHashing(queue, directory, &entry);
@@ -366,14 +370,14 @@ bool WriteQueuedLines(WalkQueue* queue) {
 }
 
 bool WalkDirectory(char* path, HANDLE list_file, const HashPlan& plan,
-                   bool* no_handle, RunCounts* counts, HANDLE also_own) {
+                   RunCounts* counts, HANDLE also_own) {
   WalkQueue* queue = StartWalkQueue(list_file, plan, counts, also_own);
   if (queue == nullptr) {
     CountNoMemory(counts);
     return false;
   }
   const bool ok = WalkTree(path, queue) && WriteQueuedLines(queue);
-  if (no_handle != nullptr) *no_handle = queue->no_handle;
+  if (queue->no_handle) CountNoHandle(counts);
   EndWalkQueue(queue);
   return ok;
 }

@@ -29,11 +29,11 @@
 // directory handle at a time. An open that fails for lack of handles waits
 // while the run holds handles it will close (see hash_queue.h). Returns
 // true, or false as soon as a write to the list file fails (the walk stops
-// there), the walk's memory cannot be had, or handles ran out for good
-// (*no_handle is set then). also_own is another file of the run's own
+// there), the walk's memory cannot be had (CountNoMemory), or handles ran
+// out for good (CountNoHandle). also_own is another file of the run's own
 // besides list_file (the old list, which a create or append replaces).
 [[nodiscard]] bool WalkDirectory(char* path, HANDLE list_file, const HashPlan& plan,
-                                 bool* no_handle = nullptr, RunCounts* counts = nullptr,
+                                 RunCounts* counts = nullptr,
                                  HANDLE also_own = INVALID_HANDLE_VALUE);
 
 // The lines of a walk waiting for their turn, and the files of those lines

@@ -4,7 +4,7 @@
 #include <climits>
 #include <cstring>
 
-#include "digest/hash_lanes.h"
+#include "digest/hash_queue.h"
 #include "listing/list_format.h"
 #include "listing/run_counts.h"
 #include "platform/describe.h"
@@ -97,6 +97,7 @@ bool JudgeOldest(Checks* checks) {
 // a failing path no longer fitted while making room for one more.
 // *failed_line is the ticket of the FILE line a read error cut short.
 bool ReadList(ListReader* reader, Checks* checks, unsigned* failed_line) {
+  static_assert(HashPathSize >= LineBufferSize, "every path a line holds fits the queue");
   char prefix[LineBufferSize] = "";
   char path[LineBufferSize];
   char tag[TagCapacity];
@@ -193,9 +194,8 @@ bool IsPathInside(const char* path) {
 }
 
 int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
-               const HashPlan& plan, bool* no_handle, RunCounts* counts) {
+               const HashPlan& plan, RunCounts* counts) {
   failure_list[0] = '\0';
-  if (no_handle != nullptr) *no_handle = false;
   Checks checks = {StartHashQueue(plan), counts, failure_list, capacity, false, false};
   if (checks.hashing == nullptr) {
     CountNoMemory(counts);
@@ -205,7 +205,7 @@ int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
   unsigned failed_line = NoLine;
   bool whole = ReadList(reader, &checks, &failed_line);
   while (whole && !HashQueueEmpty(checks.hashing)) {
-    const unsigned ticket = checks.hashing->oldest;
+    const unsigned ticket = OldestHashTicket(checks.hashing);
     whole = JudgeOldest(&checks);
     // Checked one at a time, the reading would have stopped at this file:
     // a read error further on would not have been met.
@@ -219,7 +219,7 @@ int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
     return 1;
   }
   if (checks.no_handle) {
-    if (no_handle != nullptr) *no_handle = true;
+    CountNoHandle(counts);
     return 1;
   }
   return whole ? 1 : 0;

@@ -24,13 +24,12 @@ constexpr std::size_t FailureListSize = 10240;
 // read error met past a failing path that no longer fitted is not
 // reported). A file that could not be opened for lack of handles, after
 // waiting while the run held others (see hash_queue.h), stops the check
-// there: *no_handle is set and the failure list holds the failures before
-// it. So does a want of memory, for the queue or for a file's open, which
-// goes to counts (CountNoMemory). Files judged go to counts, when given, with the FILE
+// there, told to counts (CountNoHandle), and the failure list holds the
+// failures before it. So does a want of memory, for the queue or for a
+// file's open (CountNoMemory). Files judged go to counts, when given, with the FILE
 // lines read, the first ROOT line's path, and each path refused named.
 int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
-               const HashPlan& plan, bool* no_handle = nullptr,
-               RunCounts* counts = nullptr);
+               const HashPlan& plan, RunCounts* counts = nullptr);
 
 // Whether a listed path (DIR path and name, in the list's form) stays below
 // the current directory: it has no ".." component, does not begin with '\'

@@ -126,3 +126,25 @@ TEST(LaneHasher, StopClosesEveryFileStillOpen) {
 }
 
 }  // namespace
+
+// A path longer than the queue holds is refused unopened, not cut: cut, it
+// names another file here.
+TEST(LaneHasher, APathTooLongForTheQueueFailsUnopened) {
+  ScopedTempDir temp;
+  std::string cut;
+  while (cut.size() + 201 < HashPathSize - 1) {
+    cut += std::string(200, 'd');
+    MakeDirectory(cut);
+    cut += '/';
+  }
+  cut.resize(HashPathSize - 1, 'f');
+  WriteTextFile(cut, "x");
+  HashQueue* queue = StartHashQueue(HashPlan{KernelsToTry()[0], 1, StorageUnknown, {}});
+  QueueFileToHash(queue, (cut + "g").c_str(), 0, HashNote{});
+  HashResult result;
+  TakeHashResult(queue, &result);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.failure, HashFailure::Open);
+  EXPECT_EQ(result.error, static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+  EndHashQueue(queue);
+}
