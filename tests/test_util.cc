@@ -107,7 +107,8 @@ std::string ReadOnce(HANDLE file, DWORD count) {
 FoundEntries FindEntries(const char* pattern) {
   FoundEntries found;
   WIN32_FIND_DATAA entry;
-  HANDLE find = FindFirstFileA(pattern, &entry);
+  HANDLE find = FindFirstFileExA(pattern, FindExInfoStandard, &entry, FindExSearchNameMatch,
+                                 nullptr, 0);
   if (find == INVALID_HANDLE_VALUE) return found;
   do {
     const bool is_directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;

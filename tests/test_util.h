@@ -101,7 +101,7 @@ std::uint64_t FilePosition(HANDLE file);
 // Up to count bytes, read with one ReadFile call.
 std::string ReadOnce(HANDLE file, DWORD count);
 
-// What FindFirstFileA/FindNextFileA give for pattern, as "name:low size",
+// What FindFirstFileExA/FindNextFileA give for pattern, as "name:low size",
 // directories and other entries apart.
 struct FoundEntries {
   std::set<std::string> directories;

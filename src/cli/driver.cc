@@ -48,9 +48,7 @@ bool WriteSection(RunMode mode, HANDLE list_file, HANDLE old_list, const char* r
   if (!WriteListText(list_file, line, BuildRootLine(root_path, line))) return false;
   std::strcpy(path, ".");
   // The tree's own storage decides how its files are read.
-  HashPlan tree_plan = plan;
-  tree_plan.storage = FindStorage(".");
-  return WalkDirectory(path, list_file, tree_plan, counts, old_list);
+  return WalkDirectory(path, list_file, PlanForTree(plan), counts, old_list);
 }
 
 // A test that read no FILE line checked nothing, which is no pass; the
@@ -190,9 +188,7 @@ int RunTest(HANDLE list_file, const char* list_name, const HashPlan& plan,
   if (counts->on_file != nullptr) FollowListReading(progress, &reader);
   char failure_list[FailureListSize];
   // The listed files lie below the current directory.
-  HashPlan tree_plan = plan;
-  tree_plan.storage = FindStorage(".");
-  const int whole = VerifyList(&reader, failure_list, FailureListSize, tree_plan, counts);
+  const int whole = VerifyList(&reader, failure_list, FailureListSize, PlanForTree(plan), counts);
   EndProgress(progress);
   FollowListReading(progress, nullptr);
   // A report that is lost would read as a clean pass.

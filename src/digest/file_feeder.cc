@@ -1,6 +1,8 @@
 // The file feeder: HashFile's steps for one lane.
 #include "digest/file_feeder.h"
 
+void StartFeed(FileFeed* feed) { feed->file = INVALID_HANDLE_VALUE; }
+
 DWORD OpenFeed(FileFeed* feed, const char* path, DWORD open_flags) {
   feed->file = OpenFileToHash(path, open_flags);
   if (feed->file == INVALID_HANDLE_VALUE) {
@@ -16,12 +18,14 @@ DWORD ReadFeed(FileFeed* feed) {
 }
 
 CachedRead ReadFeedIfCached(FileFeed* feed, DWORD* got) {
-  *got = 0;
-  if (!MayReadMore(feed->file, &feed->state)) return CachedReadDone;
-  const CachedRead read = ReadFileIfCached(feed->file, feed->buffer, FeedReadSize, got);
-  if (read == CachedReadDone) feed->state.count += *got;
-  return read;
+  return ReadNextBytesIfCached(feed->file, feed->buffer, FeedReadSize, &feed->state, got);
 }
+
+const unsigned char* FeedBytes(const FileFeed* feed) { return feed->buffer; }
+
+Md5Context* FeedContext(FileFeed* feed) { return FileHashContext(&feed->state); }
+
+bool FeedReadFailed(const FileFeed* feed) { return FileHashReadFailed(&feed->state); }
 
 bool FinishFeed(FileFeed* feed, char* hex_text, std::uint64_t* hashed_size) {
   const bool ok = FinishFileHash(feed->file, &feed->state, hex_text, hashed_size);

@@ -21,6 +21,8 @@ struct FileFeed {
   unsigned char buffer[FeedReadSize];
 };
 
+// No file open.
+void StartFeed(FileFeed* feed);
 // Opens path as OpenFileToHash does and starts its hash. Returns
 // ERROR_SUCCESS, or the error of the failed open (GetLastError's).
 DWORD OpenFeed(FileFeed* feed, const char* path, DWORD open_flags);
@@ -29,8 +31,13 @@ DWORD OpenFeed(FileFeed* feed, const char* path, DWORD open_flags);
 DWORD ReadFeed(FileFeed* feed);
 // ReadFeed of bytes already in memory only (ReadFileIfCached), so that it
 // never waits for the disk: CachedReadDone with *got bytes (0 at the end),
-// or why nothing was read.
+// or why nothing was read; a failed read fails the file, as in ReadFeed.
 CachedRead ReadFeedIfCached(FileFeed* feed, DWORD* got);
+// The bytes the last read brought, the digest that builds up, and whether
+// a read failed.
+const unsigned char* FeedBytes(const FileFeed* feed);
+Md5Context* FeedContext(FileFeed* feed);
+bool FeedReadFailed(const FileFeed* feed);
 // FinishFileHash, then closes the file.
 [[nodiscard]] bool FinishFeed(FileFeed* feed, char* hex_text,
                               std::uint64_t* hashed_size);

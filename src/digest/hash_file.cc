@@ -117,3 +117,17 @@ int HashFile(const char* path, char* hex_text, std::uint64_t* hashed_size) {
   if (hashed_size != nullptr) *hashed_size = size;
   return result;
 }
+
+CachedRead ReadNextBytesIfCached(HANDLE file, unsigned char* buffer, DWORD capacity,
+                                 FileHashState* state, DWORD* got) {
+  *got = 0;
+  if (!MayReadMore(file, state)) return CachedReadDone;
+  const CachedRead read = ReadFileIfCached(file, buffer, capacity, got);
+  if (read == CachedReadDone) state->count += *got;
+  if (read == CachedReadFailed) state->read_failed = true;
+  return read;
+}
+
+Md5Context* FileHashContext(FileHashState* state) { return &state->context; }
+
+bool FileHashReadFailed(const FileHashState* state) { return state->read_failed; }

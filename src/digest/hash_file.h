@@ -6,6 +6,7 @@
 
 #include "digest/md5.h"
 #include "platform/file64.h"
+#include "platform/storage.h"
 #include "platform/win32.h"
 
 constexpr unsigned HashChunkSize = 8192;
@@ -56,6 +57,14 @@ bool MayReadMore(HANDLE file, const FileHashState* state);
 // than a chunk at a time.
 DWORD ReadNextBytes(HANDLE file, unsigned char* buffer, DWORD capacity,
                     FileHashState* state);
+// ReadNextBytes of bytes already in memory only (ReadFileIfCached), so that
+// it never waits for the disk: CachedReadDone with *got bytes (0 when the
+// file is read), or why nothing was read; a failed read ends the hashing.
+CachedRead ReadNextBytesIfCached(HANDLE file, unsigned char* buffer, DWORD capacity,
+                                 FileHashState* state, DWORD* got);
+// The digest that builds up, and whether a read failed.
+Md5Context* FileHashContext(FileHashState* state);
+bool FileHashReadFailed(const FileHashState* state);
 // ReadNextChunk, then Md5Update with the bytes read. Returns true while
 // there is more to read, false when ReadNextChunk read nothing.
 bool HashNextChunk(HANDLE file, unsigned char* buffer, FileHashState* state);

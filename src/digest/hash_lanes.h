@@ -1,5 +1,7 @@
 // One hashing worker: a lane of an MD5 lane kernel for each file it has
-// claimed from the queue (hash_queue.h). Each file is hashed exactly as
+// claimed from the queue (hash_queue.h). The worker's state is its own; what
+// it shares with the queue and the other workers goes through the queue's
+// functions for workers. Each file is hashed exactly as
 // HashFile does it (file_feeder.h), but the whole blocks of all its files
 // go through one kernel call (lane_scheduler.h).
 //
@@ -37,6 +39,8 @@ enum class LaneState : unsigned char {
 struct WorkerLane {
   LaneState state;
   unsigned ticket;     // the lane's file, while the lane is not free
+  const char* path;    // as queued; the queue keeps it while it is claimed
+  DWORD open_flags;
   DWORD wait_error;    // what the waiting open failed with
   unsigned releases_seen;  // the run's closes when the open was tried
   bool waited;         // an open of the lane's file has failed and waited
@@ -50,10 +54,12 @@ struct WorkerLane {
 
 struct HashWorker {
   LaneSchedule schedule;
+  StorageKind storage;      // the plan's
   unsigned held;            // files open now
   unsigned closed;          // files closed since the last settling
-  unsigned done_count;      // tickets finished since the queue last heard
-  unsigned done[Md5MaxLanes];
+  unsigned done_count;      // files finished since the queue last heard
+  unsigned done[Md5MaxLanes];           // their tickets
+  HashResult outcomes[Md5MaxLanes];     // and their results
   bool opens_held;          // finish the open files, claim no others
   bool counted_waiting;     // counted in the queue's handle_waiters
   int index;                // the worker's number in the queue
@@ -77,8 +83,9 @@ bool StepWorker(HashQueue* queue, HashWorker* worker);
 bool WorkerHasWork(const HashWorker* worker);
 // Whether a lane waits for a handle.
 bool WorkerWaits(const HashWorker* worker);
-
-// A worker thread's life: steps and settles until the queue stops.
-void RunHashWorker(HashQueue* queue, HashWorker* worker);
+// Whether the worker holds a file open.
+bool WorkerHoldsFiles(const HashWorker* worker);
+// While held, the worker finishes the files it holds and claims no others.
+void HoldWorkerOpens(HashWorker* worker, bool held);
 
 #endif  // DORVANE_DIGEST_HASH_LANES_H_

@@ -1,13 +1,79 @@
 // The ordered queue, its workers, and the choice of the thread count.
 #include "digest/hash_queue.h"
 
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <mutex>
 #include <new>
+#include <thread>
 
 #include "digest/hash_lanes.h"
 #include "platform/process.h"
+
+enum class JobState : unsigned char { Queued, Claimed, Done };
+
+struct HashJob {
+  char path[HashPathSize];
+  std::uint64_t path_hash;  // tells paths apart quickly (see in_flight)
+  std::uint64_t place;  // where it lies on the disk; 0 when not asked
+  DWORD open_flags;
+  JobState state;
+  HashNote note;
+  HashResult result;
+};
+
+// Tickets count up from 0; job t lives in jobs[t % HashQueueSize]. oldest
+// and end belong to the caller's thread, which changes end under the lock;
+// the rest is shared under the lock, but a claimed job, which belongs to
+// its worker until it is done.
+struct HashQueue {
+  HashPlan plan;
+  std::mutex mutex;
+  std::condition_variable work;     // for workers: files queued, handles freed, stop
+  std::condition_variable results;  // for the caller: the oldest file done
+  unsigned oldest;
+  unsigned end;
+  unsigned next_claim;   // the oldest file no worker has claimed
+  // Kept at once by the thread that opens or closes, so that no worker
+  // gives up on a handle while another holds one it has not told of yet.
+  std::atomic<unsigned> open_files;  // files the workers hold open
+  std::atomic<unsigned> releases;    // handles closed so far by the run
+  // Bytes read from the files so far: a relaxed add per read by whoever
+  // reads, a relaxed load by whoever shows it.
+  std::atomic<std::uint64_t> bytes_read;
+  bool stopping;
+  // Data was found not to be in memory: files are queued with their place
+  // and claimed in place order from then on. Set once, by a worker; read
+  // by the caller's thread without the lock.
+  std::atomic<bool> cold;
+  int turn_owner;        // the worker reading from the disk; -1 for none
+  // The caller's own, set before it waits: no other thread reads them.
+  HashWaitHook wait_hook;  // may be null
+  void* wait_context;
+  // The caller's own too: files queued since the workers were last woken,
+  // and when the first of them was. Waking a worker for every file costs
+  // two system calls a file when the workers are faster than the walk.
+  unsigned unwoken;
+  std::chrono::steady_clock::time_point unwoken_since;
+  // Lanes and callers that wait for a handle, under the lock: a close
+  // wakes the workers only when someone waits for one.
+  unsigned handle_waiters;
+  // The path hashes of the files claimed and not done: a file queued twice
+  // (a list that names it twice) is claimed again only once the first is
+  // done, as one thread would hash them. On Windows a second open of a file
+  // held without sharing would fail.
+  unsigned in_flight_count;
+  std::uint64_t in_flight[MaxHashThreads * Md5MaxLanes];
+  unsigned threads_wanted;  // the plan's thread count, which may not all start
+  unsigned worker_count;
+  HashWorker* workers[MaxHashThreads];
+  std::thread threads[MaxHashThreads];
+  HashJob jobs[HashQueueSize];
+};
+
+static_assert(HashPathSize == HashPathLimit + 1, "the queue holds every path the hashing takes");
 
 namespace {
 
@@ -15,6 +81,69 @@ using Clock = std::chrono::steady_clock;
 
 HashJob& JobOf(HashQueue* queue, unsigned ticket) {
   return queue->jobs[ticket % HashQueueSize];
+}
+
+const HashJob& JobOf(const HashQueue* queue, unsigned ticket) {
+  return queue->jobs[ticket % HashQueueSize];
+}
+
+// The queued file that lies first on the disk, among those not claimed.
+unsigned FirstQueuedByPlace(const HashQueue* queue) {
+  unsigned first = queue->end;
+  for (unsigned ticket = queue->next_claim; ticket != queue->end; ++ticket) {
+    const HashJob& job = JobOf(queue, ticket);
+    if (job.state != JobState::Queued) continue;
+    if (first == queue->end || job.place < JobOf(queue, first).place) first = ticket;
+  }
+  return first;
+}
+
+bool InFlight(const HashQueue* queue, std::uint64_t hash) {
+  for (unsigned i = 0; i < queue->in_flight_count; ++i) {
+    if (queue->in_flight[i] == hash) return true;
+  }
+  return false;
+}
+
+void LeaveFlight(HashQueue* queue, std::uint64_t hash) {
+  for (unsigned i = 0; i < queue->in_flight_count; ++i) {
+    if (queue->in_flight[i] != hash) continue;
+    queue->in_flight[i] = queue->in_flight[--queue->in_flight_count];
+    return;
+  }
+}
+
+// Moves next_claim past the files claimed out of order or done at queueing.
+void SkipClaimedFiles(HashQueue* queue) {
+  while (queue->next_claim != queue->end &&
+         JobOf(queue, queue->next_claim).state != JobState::Queued) {
+    ++queue->next_claim;
+  }
+}
+
+// A worker thread's life: steps and settles until the queue stops.
+void RunHashWorker(HashQueue* queue, HashWorker* worker) {
+  std::unique_lock<std::mutex> lock(queue->mutex);
+  for (;;) {
+    SettleWorker(queue, worker);
+    if (queue->stopping) break;
+    if (WorkerHasWork(worker)) {
+      lock.unlock();
+      StepWorker(queue, worker);
+      lock.lock();
+    } else if (WorkerWaits(worker)) {
+      queue->work.wait_for(lock, HandleRetryInterval);
+    } else {
+      queue->work.wait_for(lock, ResultPollInterval);
+    }
+  }
+}
+
+StorageKind StorageFromEnvironment() {
+  const char* forced = std::getenv(StorageVariable);
+  if (forced != nullptr && std::strcmp(forced, "rotational") == 0) return StorageRotational;
+  if (forced != nullptr && std::strcmp(forced, "solid") == 0) return StorageSolid;
+  return StorageUnknown;
 }
 
 unsigned ThreadsFromEnvironment() {
@@ -143,14 +272,14 @@ void AwaitWorkers(HashQueue* queue, std::unique_lock<std::mutex>& lock) {
 // opening others, so that their handles are free again.
 void CloseInlineFiles(HashQueue* queue, std::unique_lock<std::mutex>& lock) {
   HashWorker* worker = queue->workers[0];
-  worker->opens_held = true;
-  while (worker->held > 0) {
+  HoldWorkerOpens(worker, true);
+  while (WorkerHoldsFiles(worker)) {
     lock.unlock();
     StepWorker(queue, worker);
     lock.lock();
     SettleWorker(queue, worker);
   }
-  worker->opens_held = false;
+  HoldWorkerOpens(worker, false);
 }
 
 // std::thread tells of a thread the system would not start (a process or
@@ -187,7 +316,14 @@ void StartWorkerThreads(HashQueue* queue) {
 
 HashPlan ChooseHashPlan() {
   const Md5LaneKernel* kernel = ChooseMd5LaneKernel();
-  return HashPlan{kernel, ThreadsFromEnvironment(), StorageUnknown, MeasureLaneSplit(kernel)};
+  return HashPlan{kernel, ThreadsFromEnvironment(), StorageFromEnvironment(),
+                  MeasureLaneSplit(kernel)};
+}
+
+HashPlan PlanForTree(const HashPlan& plan) {
+  HashPlan tree_plan = plan;
+  if (tree_plan.storage == StorageUnknown) tree_plan.storage = FindStorage(".");
+  return tree_plan;
 }
 
 HashQueue* StartHashQueue(const HashPlan& plan) {
@@ -269,7 +405,7 @@ void SetHashWaitHook(HashQueue* queue, HashWaitHook hook, void* context) {
 bool WaitForHandle(HashQueue* queue, unsigned* releases, Clock::time_point since) {
   WakeWorkers(queue);
   std::unique_lock<std::mutex> lock(queue->mutex);
-  if (queue->plan.threads <= 1 && queue->workers[0]->held > 0) {
+  if (queue->plan.threads <= 1 && WorkerHoldsFiles(queue->workers[0])) {
     CloseInlineFiles(queue, lock);
   }
   if (queue->releases.load() != *releases) {
@@ -305,4 +441,97 @@ bool AdvanceHashing(HashQueue* queue) {
   lock.lock();
   SettleWorker(queue, worker);
   return did;
+}
+
+const std::atomic<std::uint64_t>* HashBytesRead(const HashQueue* queue) {
+  return &queue->bytes_read;
+}
+
+unsigned HashThreadsWanted(const HashQueue* queue) { return queue->threads_wanted; }
+
+unsigned HashThreadsStarted(const HashQueue* queue) { return queue->plan.threads; }
+
+unsigned ClaimQueuedFiles(HashQueue* queue, unsigned held, unsigned room,
+                          ClaimedFile* claims) {
+  SkipClaimedFiles(queue);
+  const bool by_place = queue->plan.storage == StorageRotational &&
+                        queue->cold.load(std::memory_order_relaxed);
+  // A fair share of the files waiting and being hashed, so that one worker
+  // does not take every file while the others idle, nor hold more than its
+  // share of a few large files: each worker's files are chains of a core.
+  const unsigned waiting = queue->end - queue->next_claim + queue->in_flight_count;
+  const unsigned fair = (waiting + queue->worker_count - 1) / queue->worker_count;
+  unsigned share = fair > held ? fair - held : 0;
+  if (share > room) share = room;
+  unsigned count = 0;
+  while (count < share) {
+    SkipClaimedFiles(queue);
+    if (queue->next_claim == queue->end) break;
+    const unsigned ticket = by_place ? FirstQueuedByPlace(queue) : queue->next_claim;
+    HashJob& job = JobOf(queue, ticket);
+    // Its twin goes first; the claims go on once it is done.
+    if (InFlight(queue, job.path_hash)) break;
+    if (ticket == queue->next_claim) ++queue->next_claim;
+    job.state = JobState::Claimed;
+    queue->in_flight[queue->in_flight_count++] = job.path_hash;
+    claims[count++] = ClaimedFile{ticket, job.path, job.open_flags, job.place};
+  }
+  return count;
+}
+
+void HandBackResults(HashQueue* queue, const unsigned* tickets,
+                     const HashResult* results, unsigned count) {
+  for (unsigned i = 0; i < count; ++i) {
+    HashJob& job = JobOf(queue, tickets[i]);
+    job.result = results[i];
+    job.state = JobState::Done;
+    LeaveFlight(queue, job.path_hash);
+    // The caller is woken for the oldest.
+    if (tickets[i] == queue->oldest) queue->results.notify_one();
+  }
+}
+
+bool HashQueueStopping(const HashQueue* queue) { return queue->stopping; }
+
+bool TakeDiskTurn(HashQueue* queue, int worker) {
+  if (queue->turn_owner != -1 && queue->turn_owner != worker) return false;
+  queue->turn_owner = worker;
+  return true;
+}
+
+void HandBackDiskTurn(HashQueue* queue, int worker) {
+  if (queue->turn_owner != worker) return;
+  queue->turn_owner = -1;
+  queue->work.notify_all();
+}
+
+void CountHandleWaiter(HashQueue* queue, bool waits) {
+  if (waits) {
+    ++queue->handle_waiters;
+  } else {
+    --queue->handle_waiters;
+  }
+}
+
+void WakeHandleWaiters(HashQueue* queue) {
+  if (queue->handle_waiters > 0) queue->work.notify_all();
+}
+
+void NoteFileOpened(HashQueue* queue) { queue->open_files.fetch_add(1); }
+
+void NoteFileClosed(HashQueue* queue) {
+  queue->open_files.fetch_sub(1);
+  queue->releases.fetch_add(1);
+}
+
+unsigned HandleReleases(const HashQueue* queue) { return queue->releases.load(); }
+
+bool RunHoldsFiles(const HashQueue* queue) { return queue->open_files.load() != 0; }
+
+void CountBytesRead(HashQueue* queue, std::uint64_t bytes) {
+  queue->bytes_read.fetch_add(bytes, std::memory_order_relaxed);
+}
+
+void NoteStorageShowed(HashQueue* queue) {
+  queue->cold.store(true, std::memory_order_relaxed);
 }

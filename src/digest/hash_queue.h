@@ -24,10 +24,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
-#include <thread>
 
 #include "digest/md5.h"
 #include "digest/lane_scheduler.h"
@@ -44,6 +41,9 @@ constexpr unsigned HashPathSize = 1024;
 constexpr unsigned MaxHashThreads = 64;
 // The environment variable that sets the number of hashing threads.
 constexpr char HashThreadsVariable[] = "DORVANE_THREADS";
+// The one that tells the storage ("rotational" or "solid") instead of the
+// system (FindStorage).
+constexpr char StorageVariable[] = "DORVANE_STORAGE";
 constexpr std::chrono::milliseconds HandleRetryInterval{5};
 constexpr std::chrono::seconds HandleWaitLimit{5};
 constexpr std::chrono::milliseconds ResultPollInterval{20};
@@ -68,9 +68,14 @@ struct HashPlan {
 // The kernel (ChooseMd5LaneKernel), its split (MeasureLaneSplit) and the
 // thread count: DORVANE_THREADS
 // when it holds a number from 1 to MaxHashThreads, else the processors
-// this process may use (no more than MaxHashThreads). The storage is left
-// unknown: it depends on the tree, which the caller asks FindStorage about.
+// this process may use (no more than MaxHashThreads). The storage is the
+// one DORVANE_STORAGE names, else unknown: it depends on the tree, which
+// the caller asks FindStorage about (PlanForTree). The environment is read
+// here only: call it once, at start.
 HashPlan ChooseHashPlan();
+// The plan for the tree below the current directory: the storage named at
+// start, else what FindStorage tells of ".".
+HashPlan PlanForTree(const HashPlan& plan);
 
 // What the caller keeps with a queued file and gets back with its result.
 struct HashNote {
@@ -100,71 +105,12 @@ struct HashResult {
   std::uint64_t hashed_size;   // the size the digest covers; 0 when not ok
 };
 
-enum class JobState : unsigned char { Queued, Claimed, Done };
-
-struct HashJob {
-  char path[HashPathSize];
-  std::uint64_t path_hash;  // tells paths apart quickly (see in_flight)
-  std::uint64_t place;  // where it lies on the disk; 0 when not asked
-  DWORD open_flags;
-  JobState state;
-  HashNote note;
-  HashResult result;
-};
-
-struct HashWorker;
+// The queue's state is its own (hash_queue.cc): callers and workers go
+// through the functions below.
+struct HashQueue;
 
 // Called on the caller's thread, away from the queue's lock.
 using HashWaitHook = void (*)(void* context);
-
-// Tickets count up from 0; job t lives in jobs[t % HashQueueSize]. oldest
-// and end belong to the caller's thread, which changes end under the lock;
-// the rest is shared under the lock, but a claimed job, which belongs to
-// its worker until it is done.
-struct HashQueue {
-  HashPlan plan;
-  std::mutex mutex;
-  std::condition_variable work;     // for workers: files queued, handles freed, stop
-  std::condition_variable results;  // for the caller: the oldest file done
-  unsigned oldest;
-  unsigned end;
-  unsigned next_claim;   // the oldest file no worker has claimed
-  // Kept at once by the thread that opens or closes, so that no worker
-  // gives up on a handle while another holds one it has not told of yet.
-  std::atomic<unsigned> open_files;  // files the workers hold open
-  std::atomic<unsigned> releases;    // handles closed so far by the run
-  // Bytes read from the files so far: a relaxed add per read by whoever
-  // reads, a relaxed load by whoever shows it.
-  std::atomic<std::uint64_t> bytes_read;
-  bool stopping;
-  // Data was found not to be in memory: files are queued with their place
-  // and claimed in place order from then on. Set once, by a worker; read
-  // by the caller's thread without the lock.
-  std::atomic<bool> cold;
-  int turn_owner;        // the worker reading from the disk; -1 for none
-  // The caller's own, set before it waits: no other thread reads them.
-  HashWaitHook wait_hook;  // may be null
-  void* wait_context;
-  // The caller's own too: files queued since the workers were last woken,
-  // and when the first of them was. Waking a worker for every file costs
-  // two system calls a file when the workers are faster than the walk.
-  unsigned unwoken;
-  std::chrono::steady_clock::time_point unwoken_since;
-  // Lanes and callers that wait for a handle, under the lock: a close
-  // wakes the workers only when someone waits for one.
-  unsigned handle_waiters;
-  // The path hashes of the files claimed and not done: a file queued twice
-  // (a list that names it twice) is claimed again only once the first is
-  // done, as one thread would hash them. On Windows a second open of a file
-  // held without sharing would fail.
-  unsigned in_flight_count;
-  std::uint64_t in_flight[MaxHashThreads * Md5MaxLanes];
-  unsigned threads_wanted;  // the plan's thread count, which may not all start
-  unsigned worker_count;
-  HashWorker* workers[MaxHashThreads];
-  std::thread threads[MaxHashThreads];
-  HashJob jobs[HashQueueSize];
-};
 
 // A queue and its workers for plan; nullptr when the memory for the queue
 // and one worker cannot be had. Of the threads the plan asks for, those
@@ -220,5 +166,50 @@ void ReleaseHandle(HashQueue* queue);
 // false when there was nothing to do. For tests that change files between
 // steps.
 bool AdvanceHashing(HashQueue* queue);
+
+// What a status line shows: the bytes read so far by the whole run, and
+// the hashing threads asked for and started.
+const std::atomic<std::uint64_t>* HashBytesRead(const HashQueue* queue);
+unsigned HashThreadsWanted(const HashQueue* queue);
+unsigned HashThreadsStarted(const HashQueue* queue);
+
+// For the workers (hash_lanes.cc). Those that settle are called under the
+// queue's lock, as SettleWorker is; the counts of handles and bytes are
+// atomic and called from anywhere.
+
+// A file claimed for a lane: its path stays put until its result is taken.
+struct ClaimedFile {
+  unsigned ticket;
+  const char* path;
+  DWORD open_flags;
+  std::uint64_t place;
+};
+
+// Claims files for a worker that holds held files and has room lanes free:
+// its fair share of those waiting, in queue order, or in place order once
+// the disk has shown. Returns how many were put in claims. A file queued
+// twice is not claimed while its twin is being hashed.
+unsigned ClaimQueuedFiles(HashQueue* queue, unsigned held, unsigned room,
+                          ClaimedFile* claims);
+// Hands in the results of count files, by their tickets.
+void HandBackResults(HashQueue* queue, const unsigned* tickets,
+                     const HashResult* results, unsigned count);
+bool HashQueueStopping(const HashQueue* queue);
+// The disk's turn (hash_lanes.h): taken when free or held by worker, handed
+// back when the worker has no file waiting for it.
+bool TakeDiskTurn(HashQueue* queue, int worker);
+void HandBackDiskTurn(HashQueue* queue, int worker);
+// A worker starts or stops having lanes that wait for a handle; closes wake
+// the workers only while one does.
+void CountHandleWaiter(HashQueue* queue, bool waits);
+void WakeHandleWaiters(HashQueue* queue);
+// Anywhere: files opened and closed, the closes so far, whether the run
+// holds a file, bytes read, data found not in memory.
+void NoteFileOpened(HashQueue* queue);
+void NoteFileClosed(HashQueue* queue);
+unsigned HandleReleases(const HashQueue* queue);
+bool RunHoldsFiles(const HashQueue* queue);
+void CountBytesRead(HashQueue* queue, std::uint64_t bytes);
+void NoteStorageShowed(HashQueue* queue);
 
 #endif  // DORVANE_DIGEST_HASH_QUEUE_H_

@@ -9,18 +9,13 @@
 
 namespace {
 
-// Bytes of the lane's context waiting for the rest of their block.
-std::size_t WaitingInBlock(const Md5Context& context) {
-  return (context.bit_count[0] / 8) % 64;
-}
-
 // Hashes with the scalar code what cannot go to the kernel: the bytes that
 // complete a block already begun, and a tail shorter than a block. Returns
 // with the lane at a block boundary holding whole blocks, or holding
 // nothing.
 void AlignLane(LaneBytes* lane) {
   if (lane->left == 0) return;
-  const std::size_t waiting = WaitingInBlock(*lane->context);
+  const std::size_t waiting = Md5BytesWaiting(lane->context);
   std::size_t take = 0;
   if (waiting != 0) {
     take = 64 - waiting < lane->left ? 64 - waiting : lane->left;
@@ -50,7 +45,7 @@ void TransformLanes(LaneSchedule* schedule, const Md5LaneKernel* kernel,
   for (int i = 0; i < count; ++i) {
     const LaneBytes& lane = schedule->lanes[busy[i]];
     data[i] = lane.next;
-    const std::uint32_t* words = lane.context->state;
+    const std::uint32_t* words = Md5ChainingWords(lane.context);
     states.a[i] = words[0];
     states.b[i] = words[1];
     states.c[i] = words[2];
@@ -58,7 +53,7 @@ void TransformLanes(LaneSchedule* schedule, const Md5LaneKernel* kernel,
   }
   kernel->transform(&states, data, blocks);
   for (int i = 0; i < count; ++i) {
-    std::uint32_t* words = schedule->lanes[busy[i]].context->state;
+    std::uint32_t* words = Md5ChainingWords(schedule->lanes[busy[i]].context);
     words[0] = states.a[i];
     words[1] = states.b[i];
     words[2] = states.c[i];
@@ -72,7 +67,7 @@ void TransformSplit(LaneSchedule* schedule, int* busy, int count, std::size_t bl
     const int chains = schedule->split.first[count];
     if (chains == 0 && count == 1) {
       for (std::size_t n = 0; n < blocks; ++n) {
-        Md5Transform(schedule->lanes[busy[0]].context->state,
+        Md5Transform(Md5ChainingWords(schedule->lanes[busy[0]].context),
                      schedule->lanes[busy[0]].next + 64 * n);
       }
       return;
@@ -139,6 +134,8 @@ void StartLanes(LaneSchedule* schedule, const Md5LaneKernel* kernel,
   schedule->split = split;
   for (LaneBytes& lane : schedule->lanes) lane = LaneBytes{nullptr, nullptr, 0};
 }
+
+int ScheduleLanes(const LaneSchedule* schedule) { return schedule->kernel->lanes; }
 
 void OpenLane(LaneSchedule* schedule, int lane, Md5Context* context) {
   schedule->lanes[lane] = LaneBytes{context, nullptr, 0};

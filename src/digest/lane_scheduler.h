@@ -48,6 +48,9 @@ struct LaneSchedule {
 void StartLanes(LaneSchedule* schedule, const Md5LaneKernel* kernel,
                 const LaneSplit& split);
 
+// The kernel's lanes.
+int ScheduleLanes(const LaneSchedule* schedule);
+
 // Gives lane the message whose digest builds up in context; its bytes
 // follow with FeedLane.
 void OpenLane(LaneSchedule* schedule, int lane, Md5Context* context);

@@ -60,6 +60,12 @@ void Md5CountBlocks(Md5Context* context, std::size_t blocks) {
   context->bit_count[1] = static_cast<std::uint32_t>(bits >> 32);
 }
 
+std::uint32_t* Md5ChainingWords(Md5Context* context) { return context->state; }
+
+std::size_t Md5BytesWaiting(const Md5Context* context) {
+  return (context->bit_count[0] / 8) % 64;
+}
+
 void Md5Final(unsigned char digest[Md5DigestSize], Md5Context* context) {
   const std::uint32_t used = (context->bit_count[0] >> 3) & 63;
   context->block[used] = 0x80;

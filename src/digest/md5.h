@@ -27,6 +27,10 @@ void Md5Final(unsigned char digest[Md5DigestSize], Md5Context* context);
 // for blocks whose compression a lane kernel ran on the state words. Only
 // while no partial block is waiting.
 void Md5CountBlocks(Md5Context* context, std::size_t blocks);
+// The chaining words A, B, C and D, for a lane kernel to run on.
+std::uint32_t* Md5ChainingWords(Md5Context* context);
+// Bytes absorbed that wait for the rest of their block.
+std::size_t Md5BytesWaiting(const Md5Context* context);
 // The compression function on one 64-byte block.
 void Md5Transform(std::uint32_t state[4], const unsigned char block[64]);
 // Writes 32 uppercase hex digits and a NUL into text.

@@ -69,9 +69,9 @@ void ClearRunCounts(RunCounts* counts) {
 
 void FollowHashing(RunCounts* counts, HashQueue* queue) {
   if (counts == nullptr) return;
-  counts->bytes_read = &queue->bytes_read;
+  counts->bytes_read = HashBytesRead(queue);
   SetHashWaitHook(queue, counts->on_file, counts->watcher);
-  const unsigned started = queue->plan.threads, wanted = queue->threads_wanted;
+  const unsigned started = HashThreadsStarted(queue), wanted = HashThreadsWanted(queue);
   if (started >= wanted || counts->on_message == nullptr) return;
   // A process limit or a container's is no reason to stop, but the user
   // who set none of it should hear why the run is slower.

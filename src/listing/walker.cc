@@ -298,8 +298,6 @@ void EndWalkQueue(WalkQueue* queue) {
   LocalFree(queue);
 }
 
-bool WalkRanOutOfHandles(const WalkQueue* queue) { return queue->no_handle; }
-
 bool QueueDirLine(WalkQueue* queue, const char* path) {
   if (!MakeRoom(queue)) return false;
   HashNote note = {};

@@ -51,8 +51,6 @@ WalkQueue* StartWalkQueue(HANDLE list_file, const HashPlan& plan,
 // Closes the files still being hashed and frees the queue; lines not yet
 // written are dropped.
 void EndWalkQueue(WalkQueue* queue);
-// Whether the walk stopped because handles ran out for good.
-bool WalkRanOutOfHandles(const WalkQueue* queue);
 
 // Queues the DIR line of path and the FILE lines of directory's files in
 // listing order; the files are left out silently when they cannot be

@@ -14,9 +14,7 @@ enum StorageKind { StorageUnknown, StorageRotational, StorageSolid };
 // The storage holding the file system of path (a file or a directory, in
 // the program's form): rotational when any disk beneath it pays for seeks,
 // solid when none does, unknown when the system does not say (network and
-// virtual file systems among them). DORVANE_STORAGE=rotational or =solid
-// in the environment overrides the answer; the environment is read on each
-// call, so a run asks once, at its start.
+// virtual file systems among them).
 StorageKind FindStorage(const char* path);
 
 enum CachedRead {

@@ -20,7 +20,6 @@
 #define WIN32_FIND_DATAA Utf8FindData
 #define CreateFileA CreateFileUtf8
 #define GetFileAttributesA GetFileAttributesUtf8
-#define FindFirstFileA FindFirstFileUtf8
 #define FindFirstFileExA FindFirstFileExUtf8
 #define FindNextFileA FindNextFileUtf8
 #define GetCurrentDirectoryA GetCurrentDirectoryUtf8

@@ -73,7 +73,8 @@ TEST(Win32Files, SizesAndPositionsPastFourGiB) {
   EXPECT_EQ(back, 0);
   CloseHandle(file);
   WIN32_FIND_DATAA entry;
-  HANDLE find = FindFirstFileA("*.*", &entry);
+  HANDLE find =
+      FindFirstFileExA("*.*", FindExInfoStandard, &entry, FindExSearchNameMatch, nullptr, 0);
   ASSERT_NE(find, INVALID_HANDLE_VALUE);
   while (std::strcmp(entry.cFileName, "big") != 0 && FindNextFileA(find, &entry)) {
   }
@@ -105,7 +106,9 @@ TEST(Win32Find, ListsEveryEntryWithTheDots) {
   EXPECT_EQ(found.directories, (std::set<std::string>{".:0", "..:0", "sub:0"}));
   EXPECT_EQ(found.files, (std::set<std::string>{".dot:5", "noext:0"}));
   WIN32_FIND_DATAA entry;
-  EXPECT_EQ(FindFirstFileA("missing\\*.*", &entry), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(FindFirstFileExA("missing\\*.*", FindExInfoStandard, &entry, FindExSearchNameMatch,
+                             nullptr, 0),
+            INVALID_HANDLE_VALUE);
 }
 
 TEST(Win32Directories, CurrentDirectoryRoundTrip) {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "digest/hash_queue.h"
 #include "platform/posix/storage_posix.h"
 #include "platform/storage.h"
 #include "test_util.h"
@@ -89,17 +90,19 @@ TEST(Storage, SysfsTreesOfStackedDevices) {
     EXPECT_EQ(FindMountStorage("mountinfo", root.c_str(), m.major, m.minor), m.kind) << m.minor;
 }
 
+// Read once, at start, into the plan; the tree's plan keeps it.
 TEST(Storage, EnvironmentOverridesDetection) {
   ScopedTempDir temp;
-  unsetenv("DORVANE_STORAGE");
+  unsetenv(StorageVariable);
   const StorageKind detected = FindStorage(".");
   const struct { const char* value; StorageKind kind; } cases[] = {
       {"rotational", StorageRotational}, {"solid", StorageSolid}, {"Solid", detected}, {"", detected}};
   for (const auto& c : cases) {
-    setenv("DORVANE_STORAGE", c.value, 1);
-    EXPECT_EQ(FindStorage("."), c.kind) << c.value;
+    setenv(StorageVariable, c.value, 1);
+    const HashPlan plan = ChooseHashPlan();
+    unsetenv(StorageVariable);
+    EXPECT_EQ(PlanForTree(plan).storage, c.kind) << c.value;
   }
-  unsetenv("DORVANE_STORAGE");
   EXPECT_EQ(FindStorage("no-such-dir"), StorageUnknown);
 }
 

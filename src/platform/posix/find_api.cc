@@ -19,7 +19,6 @@ namespace {
 
 struct FindHandle {
   DIR* dir;
-  bool only_directories;
 };
 
 // The walk's listing: the directory reached beneath the current one
@@ -83,27 +82,12 @@ void DescribeEntry(DIR* dir, const dirent* entry, WIN32_FIND_DATAA* data) {
   data->nFileSizeLow = static_cast<DWORD>(size);
 }
 
-// A directory entry that cannot be a real directory: its type is known
-// from the listing and is not one. Links count here, since a link to a
-// directory does not get the directory attribute.
-bool SurelyNotDirectory(const dirent* entry) {
-  return entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN;
-}
-
 // The next entry to show, or nullptr at the end. A name holding a backslash
 // (which no Windows name can) is shown as it is: the walk leaves it out and
 // so knows of it.
-const dirent* NextEntry(const FindHandle* find) {
-  for (;;) {
-    const dirent* entry = readdir(find->dir);
-    if (entry == nullptr) return nullptr;
-    if (find->only_directories && SurelyNotDirectory(entry)) continue;
-    return entry;
-  }
-}
+const dirent* NextEntry(const FindHandle* find) { return readdir(find->dir); }
 
-HANDLE StartFind(const char* pattern, bool only_directories, bool beneath,
-                 WIN32_FIND_DATAA* data) {
+HANDLE StartFind(const char* pattern, bool beneath, WIN32_FIND_DATAA* data) {
   SetLastErrorFrom(0);
   char path[SystemPathSize];
   if (pattern == nullptr || !PatternDirectory(pattern, path, sizeof path)) {
@@ -114,7 +98,7 @@ HANDLE StartFind(const char* pattern, bool only_directories, bool beneath,
     SetLastErrorFrom(errno);
     return INVALID_HANDLE_VALUE;
   }
-  FindHandle* find = new (std::nothrow) FindHandle{dir, only_directories};
+  FindHandle* find = new (std::nothrow) FindHandle{dir};
   if (find == nullptr) SetLastErrorFrom(ENOMEM);
   if (find == nullptr || !FindNextFileA(find, data)) {
     delete find;
@@ -126,21 +110,15 @@ HANDLE StartFind(const char* pattern, bool only_directories, bool beneath,
 
 }  // namespace
 
-HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
-  return StartFind(pattern, false, false, data);
-}
-
 HANDLE FindFirstFileExA(const char* pattern, FINDEX_INFO_LEVELS info_level,
                         void* data, FINDEX_SEARCH_OPS search_op,
                         void* search_filter, DWORD additional_flags) {
   if (info_level != FindExInfoStandard || search_filter != nullptr ||
       (additional_flags & ~FILE_FLAG_NO_DIRECTORY_LINKS) != 0 ||
-      (search_op != FindExSearchNameMatch &&
-       search_op != FindExSearchLimitToDirectories)) {
+      search_op != FindExSearchNameMatch) {
     return INVALID_HANDLE_VALUE;
   }
-  return StartFind(pattern, search_op == FindExSearchLimitToDirectories,
-                   additional_flags != 0, static_cast<WIN32_FIND_DATAA*>(data));
+  return StartFind(pattern, additional_flags != 0, static_cast<WIN32_FIND_DATAA*>(data));
 }
 
 BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) {

@@ -150,10 +150,6 @@ StorageKind FindMountStorage(const char* mountinfo, const char* sysfs_root,
 }
 
 StorageKind FindStorage(const char* path) {
-  if (const char* forced = std::getenv("DORVANE_STORAGE")) {
-    if (std::strcmp(forced, "rotational") == 0) return StorageRotational;
-    if (std::strcmp(forced, "solid") == 0) return StorageSolid;
-  }
   char system_path[SystemPathSize];
   struct stat info;
   if (path == nullptr || !ToSystemPath(path, system_path, sizeof system_path) ||

@@ -146,20 +146,13 @@ DWORD GetFileAttributesA(const char* path);
 // carry FILE_ATTRIBUTE_DIRECTORY (a link to a directory does not); what is
 // neither a regular file (after following a link) nor a real directory
 // carries FILE_ATTRIBUTE_DEVICE, so that it is never opened; the size of a
-// regular file, or of a link to one, is that of the file.
-HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data);
-// FindFirstFileA with a search hint. FindExSearchLimitToDirectories may
-// leave out entries that are not directories (as on Windows, the caller
-// still checks the attribute of what it gets); here it leaves out every
-// entry the directory itself types as something else, without a stat.
-// Only FindExInfoStandard and no filter are supported; the only flag is
-// FILE_FLAG_NO_DIRECTORY_LINKS, which opens the directory as CreateFileA
-// does with it, a link as its last component refused as well.
+// regular file, or of a link to one, is that of the file. Only
+// FindExInfoStandard, FindExSearchNameMatch and no filter are supported;
+// the only flag is FILE_FLAG_NO_DIRECTORY_LINKS, which opens the directory
+// as CreateFileA does with it, a link as its last component refused as
+// well.
 enum FINDEX_INFO_LEVELS { FindExInfoStandard = 0 };
-enum FINDEX_SEARCH_OPS {
-  FindExSearchNameMatch = 0,
-  FindExSearchLimitToDirectories = 1
-};
+enum FINDEX_SEARCH_OPS { FindExSearchNameMatch = 0 };
 HANDLE FindFirstFileExA(const char* pattern, FINDEX_INFO_LEVELS info_level,
                         void* data, FINDEX_SEARCH_OPS search_op,
                         void* search_filter, DWORD additional_flags);
@@ -174,7 +167,7 @@ BOOL SetCurrentDirectoryA(const char* path);
 DWORD GetFullPathNameA(const char* name, DWORD size, char* buffer,
                        char** file_part);
 
-// The error of the last CreateFileA, GetFileAttributesA, FindFirstFileA(Ex)
+// The error of the last CreateFileA, GetFileAttributesA, FindFirstFileExA
 // or SetCurrentDirectoryA that failed, for the calling thread:
 // ERROR_TOO_MANY_OPEN_FILES when the process or the system is out of file
 // descriptors, ERROR_FILE_NOT_FOUND when the name is not there,

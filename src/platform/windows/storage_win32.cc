@@ -52,10 +52,6 @@ StorageKind VolumeStorage(const char* path) {
 }  // namespace
 
 StorageKind FindStorage(const char* path) {
-  if (const char* forced = std::getenv("DORVANE_STORAGE")) {
-    if (std::strcmp(forced, "rotational") == 0) return StorageRotational;
-    if (std::strcmp(forced, "solid") == 0) return StorageSolid;
-  }
   if (path == nullptr) return StorageUnknown;
   return VolumeStorage(path);
 }

@@ -200,11 +200,6 @@ HANDLE FindFirstFileExUtf8(const char* pattern, FINDEX_INFO_LEVELS info_level, v
   return find;
 }
 
-HANDLE FindFirstFileUtf8(const char* pattern, Utf8FindData* data) {
-  return FindFirstFileExUtf8(pattern, FindExInfoStandard, data, FindExSearchNameMatch,
-                             nullptr, 0);
-}
-
 BOOL FindNextFileUtf8(HANDLE find, Utf8FindData* data) {
   WIN32_FIND_DATAW wide;
   if (!FindNextFileW(find, &wide)) return FALSE;

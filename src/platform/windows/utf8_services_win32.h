@@ -40,7 +40,6 @@ HANDLE CreateFileUtf8(const char* name, DWORD access, DWORD share_mode,
                       LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                       HANDLE template_file);
 DWORD GetFileAttributesUtf8(const char* name);
-HANDLE FindFirstFileUtf8(const char* pattern, Utf8FindData* data);
 HANDLE FindFirstFileExUtf8(const char* pattern, FINDEX_INFO_LEVELS info_level, void* data,
                            FINDEX_SEARCH_OPS search_op, void* search_filter,
                            DWORD additional_flags);
