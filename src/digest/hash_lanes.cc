@@ -185,6 +185,12 @@ void CountHandleWait(HashQueue* queue, HashWorker* worker) {
   CountHandleWaiter(queue, waits);
 }
 
+// The finished files' results go to the queue.
+void HandBackDone(HashQueue* queue, HashWorker* worker) {
+  HandBackResults(queue, worker->done, worker->outcomes, worker->done_count);
+  worker->done_count = 0;
+}
+
 }  // namespace
 
 HashWorker* NewHashWorker(const HashPlan& plan, int index) {
@@ -208,12 +214,6 @@ HashWorker* NewHashWorker(const HashPlan& plan, int index) {
 void FreeHashWorker(HashWorker* worker) {
   for (WorkerLane& lane : worker->lanes) CloseFeed(&lane.feed);
   delete worker;
-}
-
-// The finished files' results go to the queue.
-void HandBackDone(HashQueue* queue, HashWorker* worker) {
-  HandBackResults(queue, worker->done, worker->outcomes, worker->done_count);
-  worker->done_count = 0;
 }
 
 void SettleWorker(HashQueue* queue, HashWorker* worker) {

@@ -66,9 +66,9 @@ struct HashPlan {
 };
 
 // The kernel (ChooseMd5LaneKernel), its split (MeasureLaneSplit) and the
-// thread count: DORVANE_THREADS
-// when it holds a number from 1 to MaxHashThreads, else the processors
-// this process may use (no more than MaxHashThreads). The storage is the
+// thread count: DORVANE_THREADS when it holds a number from 1 to
+// MaxHashThreads, else the processors this process may use (no more than
+// MaxHashThreads). The storage is the
 // one DORVANE_STORAGE names, else unknown: it depends on the tree, which
 // the caller asks FindStorage about (PlanForTree). The environment is read
 // here only: call it once, at start.
@@ -114,7 +114,7 @@ using HashWaitHook = void (*)(void* context);
 
 // A queue and its workers for plan; nullptr when the memory for the queue
 // and one worker cannot be had. Of the threads the plan asks for, those
-// the system starts and has memory for run (plan.threads then tells how
+// the system starts and has memory for run (HashThreadsStarted tells how
 // many); with fewer than two the caller's thread hashes, as with one.
 HashQueue* StartHashQueue(const HashPlan& plan);
 // Stops the workers, closes every file still open and frees the queue; for
