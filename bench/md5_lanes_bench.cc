@@ -1,6 +1,7 @@
 // The MD5 lane kernels against libcrypto's single-stream MD5: every kernel
-// this machine runs hashes 8 KiB in each of its lanes (all lanes busy),
-// in one call and one block per call. Prints Google Benchmark's table,
+// this machine runs, and the scalar chains of two to four lanes, hashes
+// 8 KiB in each of its lanes (all lanes busy), in one call and one block
+// per call. Prints Google Benchmark's table,
 // then each kernel's aggregate MB/s and its ratio to libcrypto at 8 KiB.
 #include <benchmark/benchmark.h>
 
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "digest/md5_chains.h"
 #include "digest/md5_kernels.h"
 #include "md5_lanes_gather.h"
 #include "md5_peer.h"
@@ -48,6 +50,11 @@ int RegisterAll(Md5LaneKernel* kernels) {
   for (int i = 0; i < count; ++i) kernels[i] = *usable[i];
   if (count > 0 && kernels[count - 1].lanes == 16) {
     kernels[count++] = {"avx512_gather", 16, Md5LanesAvx512Gather};
+  }
+  // The scalar chains that take over a few busy lanes: a vector kernel
+  // with k of its lanes busy hashes k / lanes of its MB/s.
+  for (int chains = 2; chains <= Md5MaxChains; ++chains) {
+    kernels[count++] = Md5ChainKernels[chains - 1];
   }
   for (int i = 0; i < count; ++i) {
     benchmark::RegisterBenchmark(Name(kernels[i]).c_str(), BM_Lanes, kernels[i])
