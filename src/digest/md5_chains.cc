@@ -39,7 +39,8 @@ struct BlockWords {
   std::uint32_t operator[](int k) const { return LoadLittle(bytes + 4 * k); }
 };
 
-// Chains messages, one block each; state[g] and block[g] are message g's.
+// One block of each of Groups messages, their steps interleaved; state[g]
+// and block[g] are message g's.
 template <int Groups>
 inline __attribute__((always_inline)) void CompressChains(
     std::uint32_t* const state[Groups], const unsigned char* const block[Groups]) {
