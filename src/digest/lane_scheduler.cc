@@ -64,14 +64,10 @@ void TransformLanes(LaneSchedule* schedule, const Md5LaneKernel* kernel,
 // The busy lanes' blocks, in the calls the split gives for their number.
 void TransformSplit(LaneSchedule* schedule, int* busy, int count, std::size_t blocks) {
   while (count > 0) {
-    const int chains = schedule->split.first[count];
-    if (chains == 0 && count == 1) {
-      for (std::size_t n = 0; n < blocks; ++n) {
-        Md5Transform(Md5ChainingWords(schedule->lanes[busy[0]].context),
-                     schedule->lanes[busy[0]].next + 64 * n);
-      }
-      return;
-    }
+    int chains = schedule->split.first[count];
+    // A lone lane goes through the scalar core in any case: one lane of a
+    // vector kernel waits on the latency of its operations.
+    if (chains == 0 && count == 1) chains = 1;
     if (chains == 0) {
       TransformLanes(schedule, schedule->kernel, busy, count, blocks);
       return;

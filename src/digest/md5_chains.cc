@@ -8,6 +8,7 @@
 
 #include "digest/md5.h"
 #include "digest/md5_chains.h"
+#include "digest/md5_kernels.h"
 #include "digest/md5_lane_steps.h"
 
 namespace {
@@ -85,6 +86,8 @@ void Md5Transform(std::uint32_t state[4], const unsigned char block[64]) {
   const unsigned char* const blocks[1] = {block};
   CompressChains<1>(states, blocks);
 }
+
+const Md5LaneKernel Md5ScalarKernel = {"scalar", 1, Md5Chains<1>};
 
 const Md5LaneKernel Md5ChainKernels[Md5MaxChains] = {
     {"scalar", 1, Md5Chains<1>},
