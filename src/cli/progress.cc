@@ -213,4 +213,9 @@ void PrintRunSummary(Progress* progress) {
   if (std::strlen(line) > width) std::snprintf(line, sizeof line, "%s", head);
   if (std::strlen(line) > width) line[width] = '\0';
   WriteStatusLine(line, true);
+  // A run that read from the device says how it took it.
+  if (counts.storage[0] == '\0') return;
+  std::snprintf(line, sizeof line, "storage: %s", counts.storage);
+  if (std::strlen(line) > width) line[width] = '\0';
+  WriteStatusLine(line, true);
 }

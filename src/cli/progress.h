@@ -51,8 +51,9 @@ void EndProgress(Progress* progress);
 void ShowProgressMessage(Progress* progress, const char* text);
 
 // Prints the line that stays: what was listed or checked, the bytes and the
-// time, as much of it as the terminal's width holds, when standard error
-// is a terminal; elsewhere the number of entries a create or append left
+// time, as much of it as the terminal's width holds, and a line on the
+// storage when a read waited for the device, when standard error is a
+// terminal; elsewhere the number of entries a create or append left
 // out, if any.
 void PrintRunSummary(Progress* progress);
 

@@ -21,6 +21,12 @@ CachedRead ReadFeedIfCached(FileFeed* feed, DWORD* got) {
   return ReadNextBytesIfCached(feed->file, feed->buffer, FeedReadSize, &feed->state, got);
 }
 
+CacheState FeedBytesCached(const FileFeed* feed) {
+  return QueryCachedBytes(feed->file, FeedReadSize);
+}
+
+void ReadFeedAhead(FileFeed* feed, std::uint64_t bytes) { ReadAheadFile(feed->file, bytes); }
+
 const unsigned char* FeedBytes(const FileFeed* feed) { return feed->buffer; }
 
 Md5Context* FeedContext(FileFeed* feed) { return FileHashContext(&feed->state); }

@@ -33,6 +33,11 @@ DWORD ReadFeed(FileFeed* feed);
 // never waits for the disk: CachedReadDone with *got bytes (0 at the end),
 // or why nothing was read; a failed read fails the file, as in ReadFeed.
 CachedRead ReadFeedIfCached(FileFeed* feed, DWORD* got);
+// Whether the next read's bytes are all in memory (QueryCachedBytes).
+CacheState FeedBytesCached(const FileFeed* feed);
+// Asks the system to bring the file's first bytes into memory
+// (ReadAheadFile).
+void ReadFeedAhead(FileFeed* feed, std::uint64_t bytes);
 // The bytes the last read brought, the digest that builds up, and whether
 // a read failed.
 const unsigned char* FeedBytes(const FileFeed* feed);

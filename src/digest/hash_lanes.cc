@@ -1,11 +1,19 @@
 // A hashing worker: its lanes, its files and its settling with the queue.
 #include "digest/hash_lanes.h"
 
+#include <algorithm>
 #include <new>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Where the system cannot tell whether a read waits for the device, a read
+// that takes this long did: a copy from memory of FeedReadSize takes a few
+// dozen microseconds.
+constexpr std::chrono::microseconds DeviceReadTime{100};
+// What a file opened is asked ahead for: its first reads.
+constexpr std::uint64_t ReadAheadBytes = 2 * FeedReadSize;
 
 // The lane's result, kept until the worker settles with the queue.
 HashResult& NoteDone(HashWorker* worker, WorkerLane* lane) {
@@ -55,6 +63,8 @@ void OpenLaneFile(HashQueue* queue, HashWorker* worker, int index) {
   if (error == ERROR_SUCCESS) {
     lane.state = LaneState::Hashing;
     lane.read_short = false;
+    lane.started = false;
+    if (worker->read_ahead) ReadFeedAhead(&lane.feed, ReadAheadBytes);
     OpenLane(&worker->schedule, index, FeedContext(&lane.feed));
     NoteFileOpened(queue);
     ++worker->held;
@@ -128,23 +138,74 @@ void SettleTurn(HashQueue* queue, HashWorker* worker) {
   worker->lanes[next].state = LaneState::Hashing;
 }
 
+// A read that may wait for the device (surely: the system said the data
+// is not in memory). Timed while the queue measures, and where the system
+// cannot tell, until a read shows that the data is not all in memory.
+DWORD ReadFromDevice(HashQueue* queue, HashWorker* worker, WorkerLane* lane, bool surely) {
+  if (!worker->measuring && (surely || worker->cold)) return ReadFeed(&lane->feed);
+  const unsigned began_with = BeginDiskRead(queue);
+  const Clock::time_point begun = Clock::now();
+  const DWORD got = ReadFeed(&lane->feed);
+  const auto took = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - begun);
+  const unsigned in_flight = EndDiskRead(queue, began_with);
+  if (!surely && took < DeviceReadTime) return got;
+  if (!surely) NoteStorageShowed(queue);
+  if (worker->measuring && worker->disk_read_count < WorkerDiskReads) {
+    worker->disk_reads[worker->disk_read_count++] =
+        DiskRead{static_cast<std::uint32_t>(std::min<long long>(took.count(), UINT32_MAX)),
+                 static_cast<std::uint8_t>(std::min(in_flight, 255u)), !lane->started};
+  }
+  return got;
+}
+
+// Whether a lane that may not wait for the device waits for the disk's
+// turn without trying to read: once the disk has shown, when the system
+// says its next bytes are not in memory (a read that tried would start the
+// disk on them), or cannot tell at all.
+bool AwaitsTurn(HashWorker* worker, WorkerLane* lane) {
+  if (!worker->cold) return false;
+  if (worker->cannot_tell) return true;
+  if (!worker->can_ask_cache) return false;
+  const CacheState cache = FeedBytesCached(&lane->feed);
+  if (cache == CacheCannotTell) worker->can_ask_cache = false;
+  return cache == CacheNotHeld;
+}
+
 // Reads the lane's next bytes, or finishes its file when there are none.
 // On a rotational disk only the lane holding the disk's turn may wait for
-// the disk; the others read what is in memory, or wait for the turn.
+// the disk; the others read what is in memory, or wait for the turn. Where
+// the system cannot tell what is in memory, they wait for the turn once
+// the data has shown not to be.
 void FillLane(HashQueue* queue, HashWorker* worker, int index) {
   WorkerLane& lane = worker->lanes[index];
   DWORD got = 0;
-  if (worker->storage == StorageRotational && worker->turn_lane != index) {
+  // While the storage is measured every lane reads from the device, one
+  // read of each worker's in flight at a time.
+  const bool may_wait = worker->storage != StorageRotational || worker->turn_lane == index ||
+                        worker->measuring;
+  if (!may_wait && AwaitsTurn(worker, &lane)) {
+    lane.state = LaneState::WaitingForStorage;
+    return;
+  }
+  if (worker->cannot_tell) {
+    got = ReadFromDevice(queue, worker, &lane, false);
+  } else if (!may_wait || worker->probing) {
     const CachedRead read = ReadFeedIfCached(&lane.feed, &got);
     if (read == CachedReadNotCached) {
-      lane.state = LaneState::WaitingForStorage;
       NoteStorageShowed(queue);
-      return;
+      if (!may_wait) {
+        lane.state = LaneState::WaitingForStorage;
+        return;
+      }
+      got = ReadFromDevice(queue, worker, &lane, true);
+    } else if (read == CachedReadCannotTell) {
+      worker->cannot_tell = true;
+      got = ReadFromDevice(queue, worker, &lane, false);
     }
-    if (read == CachedReadCannotTell) got = ReadFeed(&lane.feed);
   } else {
     got = ReadFeed(&lane.feed);
   }
+  lane.started = true;
   if (got == 0) {
     if (worker->turn_lane == index) worker->turn_lane = -1;
     FinishLane(queue, worker, index);
@@ -185,6 +246,28 @@ void CountHandleWait(HashQueue* queue, HashWorker* worker) {
   CountHandleWaiter(queue, waits);
 }
 
+// The worker reads as the queue's storage says, and hands it the reads it
+// timed. Once the storage is no longer taken for rotational, every lane
+// may wait for the device.
+void FollowStorage(HashQueue* queue, HashWorker* worker) {
+  HandInDiskReads(queue, worker->disk_reads, worker->disk_read_count);
+  worker->disk_read_count = 0;
+  worker->measuring = MeasuringStorage(queue);
+  worker->cold = StorageShowed(queue);
+  worker->read_ahead = ReadAheadWanted(queue);
+  // Until the data shows not to be in memory, or while the queue measures.
+  worker->probing = worker->measuring || !worker->read_ahead;
+  const StorageKind now = HashStorage(queue);
+  if (now == worker->storage) return;
+  worker->storage = now;
+  if (now == StorageRotational) return;
+  for (WorkerLane& lane : worker->lanes) {
+    if (lane.state == LaneState::WaitingForStorage) lane.state = LaneState::Hashing;
+  }
+  worker->turn_lane = -1;
+  HandBackDiskTurn(queue, worker->index);
+}
+
 // The finished files' results go to the queue.
 void HandBackDone(HashQueue* queue, HashWorker* worker) {
   HandBackResults(queue, worker->done, worker->outcomes, worker->done_count);
@@ -198,6 +281,10 @@ HashWorker* NewHashWorker(const HashPlan& plan, int index) {
   if (worker == nullptr) return nullptr;
   StartLanes(&worker->schedule, plan.kernel, plan.split);
   worker->storage = plan.storage;
+  worker->measuring = worker->cold = worker->read_ahead = worker->cannot_tell = false;
+  worker->can_ask_cache = true;
+  worker->probing = true;
+  worker->disk_read_count = 0;
   worker->held = worker->closed = 0;
   worker->done_count = 0;
   worker->opens_held = false;
@@ -233,6 +320,7 @@ void SettleWorker(HashQueue* queue, HashWorker* worker) {
     HandBackDone(queue, worker);
   }
   CountHandleWait(queue, worker);
+  FollowStorage(queue, worker);
   if (worker->storage == StorageRotational) SettleTurn(queue, worker);
   if (!HashQueueStopping(queue) && !worker->opens_held) ClaimLanes(queue, worker);
 }

@@ -12,6 +12,12 @@
 // freed, decides about opens that wait for a handle, takes or hands back
 // the disk's turn, and claims files for its free lanes.
 //
+// The storage is the queue's (storage_measure.h): the worker follows it at
+// each settling, and times the reads that wait for the device while the
+// queue measures. Where the device serves reads side by side and the data
+// is not in memory, each file is asked ahead as it is opened, so that the
+// reads of all lanes are in flight at once.
+//
 // On a rotational disk a lane reads only what is in memory already
 // (ReadFileIfCached). A lane whose next bytes are not waits for the disk's
 // turn: one lane of the whole run at a time reads from the disk, its file
@@ -48,13 +54,25 @@ struct WorkerLane {
   std::chrono::steady_clock::time_point tried_at;
   std::chrono::steady_clock::time_point waiting_since;
   bool read_short;     // the last read met the file's end
+  bool started;        // bytes of its file have been read
   std::uint64_t place; // where its file lies on the disk
   FileFeed feed;
 };
 
+// Reads a step may time: each lane reads at most twice in one.
+constexpr unsigned WorkerDiskReads = 2 * Md5MaxLanes;
+
 struct HashWorker {
   LaneSchedule schedule;
-  StorageKind storage;      // the plan's
+  StorageKind storage;      // as the queue last said
+  bool measuring;           // reads that wait for the device are timed
+  bool cold;                // the data has shown not to be all in memory
+  bool cannot_tell;         // the system cannot read only what is in memory
+  bool can_ask_cache;       // the system says what is in memory (QueryCachedBytes)
+  bool probing;             // reads ask first whether the data is in memory
+  bool read_ahead;          // files opened are asked ahead
+  unsigned disk_read_count; // reads timed since the last settling
+  DiskRead disk_reads[WorkerDiskReads];
   unsigned held;            // files open now
   unsigned closed;          // files closed since the last settling
   unsigned done_count;      // files finished since the queue last heard

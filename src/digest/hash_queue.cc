@@ -45,9 +45,18 @@ struct HashQueue {
   std::atomic<std::uint64_t> bytes_read;
   bool stopping;
   // Data was found not to be in memory: files are queued with their place
-  // and claimed in place order from then on. Set once, by a worker; read
-  // by the caller's thread without the lock.
+  // and claimed in place order from then on (on any storage: an order that
+  // follows the disk never costs), and where the storage serves reads side
+  // by side they are asked ahead as they are opened. Set once, by a worker;
+  // read by the caller's thread without the lock.
   std::atomic<bool> cold;
+  // The storage the run reads as: the plan's guess until the measure
+  // decides. Changed under the lock; the caller's thread reads it without.
+  std::atomic<StorageKind> storage;
+  StorageMeasure measure;  // under the lock
+  bool measuring;          // the plan asked for it and it has not decided
+  // The reads of the run waiting for the device.
+  std::atomic<unsigned> disk_reads;
   int turn_owner;        // the worker reading from the disk; -1 for none
   // The caller's own, set before it waits: no other thread reads them.
   HashWaitHook wait_hook;  // may be null
@@ -196,8 +205,7 @@ unsigned Enqueue(HashQueue* queue, const char* path, DWORD open_flags,
   job.place = 0;
   // Once the disk shows, each file's place orders the reads; asking it
   // costs a look-up, so a run on data in memory never asks.
-  if (state == JobState::Queued && queue->plan.storage == StorageRotational &&
-      queue->cold.load(std::memory_order_relaxed)) {
+  if (state == JobState::Queued && queue->cold.load(std::memory_order_relaxed)) {
     QueryFilePlace(path, &job.place);
   }
   job.note = note;
@@ -322,7 +330,10 @@ HashPlan ChooseHashPlan() {
 
 HashPlan PlanForTree(const HashPlan& plan) {
   HashPlan tree_plan = plan;
-  if (tree_plan.storage == StorageUnknown) tree_plan.storage = FindStorage(".");
+  if (tree_plan.storage == StorageUnknown) {
+    tree_plan.storage = FindStorage(".");
+    tree_plan.measure_storage = true;
+  }
   return tree_plan;
 }
 
@@ -336,6 +347,10 @@ HashQueue* StartHashQueue(const HashPlan& plan) {
   queue->bytes_read.store(0);
   queue->stopping = false;
   queue->cold.store(false);
+  queue->storage.store(plan.storage);
+  StartStorageMeasure(&queue->measure, plan.storage);
+  queue->measuring = plan.measure_storage;
+  queue->disk_reads.store(0);
   queue->turn_owner = -1;
   queue->wait_hook = nullptr;
   queue->wait_context = nullptr;
@@ -454,8 +469,7 @@ unsigned HashThreadsStarted(const HashQueue* queue) { return queue->plan.threads
 unsigned ClaimQueuedFiles(HashQueue* queue, unsigned held, unsigned room,
                           ClaimedFile* claims) {
   SkipClaimedFiles(queue);
-  const bool by_place = queue->plan.storage == StorageRotational &&
-                        queue->cold.load(std::memory_order_relaxed);
+  const bool by_place = queue->cold.load(std::memory_order_relaxed);
   // A fair share of the files waiting and being hashed, so that one worker
   // does not take every file while the others idle, nor hold more than its
   // share of a few large files: each worker's files are chains of a core.
@@ -534,4 +548,51 @@ void CountBytesRead(HashQueue* queue, std::uint64_t bytes) {
 
 void NoteStorageShowed(HashQueue* queue) {
   queue->cold.store(true, std::memory_order_relaxed);
+}
+
+StorageKind HashStorage(const HashQueue* queue) {
+  return queue->storage.load(std::memory_order_relaxed);
+}
+
+bool MeasuringStorage(const HashQueue* queue) { return queue->measuring; }
+
+bool StorageShowed(const HashQueue* queue) {
+  return queue->cold.load(std::memory_order_relaxed);
+}
+
+bool ReadAheadWanted(const HashQueue* queue) {
+  return !queue->measuring && StorageShowed(queue) && HashStorage(queue) != StorageRotational;
+}
+
+unsigned BeginDiskRead(HashQueue* queue) {
+  return queue->disk_reads.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+unsigned EndDiskRead(HashQueue* queue, unsigned in_flight) {
+  // As many as were in flight when it began or as it ends, whichever is more.
+  const unsigned at_end = queue->disk_reads.fetch_sub(1, std::memory_order_relaxed);
+  return at_end > in_flight ? at_end : in_flight;
+}
+
+void HandInDiskReads(HashQueue* queue, const DiskRead* reads, unsigned count) {
+  if (!queue->measuring) return;
+  const bool can_pair = queue->worker_count > 1;
+  for (unsigned i = 0; i < count; ++i) {
+    if (!AddDiskRead(&queue->measure, reads[i], can_pair)) continue;
+    queue->measuring = false;
+    queue->storage.store(queue->measure.verdict, std::memory_order_relaxed);
+    // Lanes that wait for the disk's turn may read now.
+    queue->work.notify_all();
+    return;
+  }
+}
+
+std::size_t DescribeHashStorage(HashQueue* queue, char* text, std::size_t size) {
+  std::lock_guard<std::mutex> lock(queue->mutex);
+  const bool forced = !queue->plan.measure_storage && queue->plan.storage != StorageUnknown;
+  if (!forced && queue->measure.count == 0) {
+    if (size > 0) text[0] = '\0';
+    return 0;
+  }
+  return DescribeStorageMeasure(queue->measure, forced, text, size);
 }

@@ -24,11 +24,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 
 #include "digest/md5.h"
 #include "digest/lane_scheduler.h"
 #include "digest/md5_lanes.h"
+#include "digest/storage_measure.h"
 #include "platform/storage.h"
 #include "platform/win32.h"
 
@@ -63,6 +65,10 @@ struct HashPlan {
   // Which lanes go through the scalar chains when few are busy; all zero
   // (as a plan written out without it has): the kernel alone.
   LaneSplit split;
+  // storage is the system's guess, to be checked against the run's first
+  // reads that wait for the device (storage_measure.h); false when it was
+  // named, and for a plan written out without it.
+  bool measure_storage = false;
 };
 
 // The kernel (ChooseMd5LaneKernel), its split (MeasureLaneSplit) and the
@@ -74,7 +80,7 @@ struct HashPlan {
 // here only: call it once, at start.
 HashPlan ChooseHashPlan();
 // The plan for the tree below the current directory: the storage named at
-// start, else what FindStorage tells of ".".
+// start, else what FindStorage tells of ".", to be measured.
 HashPlan PlanForTree(const HashPlan& plan);
 
 // What the caller keeps with a queued file and gets back with its result.
@@ -172,6 +178,10 @@ bool AdvanceHashing(HashQueue* queue);
 const std::atomic<std::uint64_t>* HashBytesRead(const HashQueue* queue);
 unsigned HashThreadsWanted(const HashQueue* queue);
 unsigned HashThreadsStarted(const HashQueue* queue);
+// For people: the storage the run reads as, and why (DescribeStorageMeasure);
+// empty when no read of the run waited for the device and the kind was not
+// named. Returns the length.
+std::size_t DescribeHashStorage(HashQueue* queue, char* text, std::size_t size);
 
 // For the workers (hash_lanes.cc). Those that settle are called under the
 // queue's lock, as SettleWorker is; the counts of handles and bytes are
@@ -211,5 +221,21 @@ unsigned HandleReleases(const HashQueue* queue);
 bool RunHoldsFiles(const HashQueue* queue);
 void CountBytesRead(HashQueue* queue, std::uint64_t bytes);
 void NoteStorageShowed(HashQueue* queue);
+// Under the lock: the storage as the run reads it now, whether reads that
+// wait for the device are still to be timed, whether data has shown not to
+// be in memory (NoteStorageShowed), and whether the files opened
+// should be asked ahead (the device serves reads side by side and the data
+// is not all in memory).
+StorageKind HashStorage(const HashQueue* queue);
+bool MeasuringStorage(const HashQueue* queue);
+bool StorageShowed(const HashQueue* queue);
+bool ReadAheadWanted(const HashQueue* queue);
+// Anywhere, around a read that waits for the device: the run's reads in
+// flight as it begins, and as it begins or ends, whichever is more (with
+// itself).
+unsigned BeginDiskRead(HashQueue* queue);
+unsigned EndDiskRead(HashQueue* queue, unsigned in_flight);
+// Under the lock: reads a worker timed, for the measure.
+void HandInDiskReads(HashQueue* queue, const DiskRead* reads, unsigned count);
 
 #endif  // DORVANE_DIGEST_HASH_QUEUE_H_

@@ -93,6 +93,7 @@ void EndFollowing(RunCounts* counts, HashQueue* queue) {
   if (counts == nullptr) return;
   counts->bytes_read = nullptr;
   SetHashWaitHook(queue, nullptr, nullptr);
+  DescribeHashStorage(queue, counts->storage, sizeof counts->storage);
 }
 
 void CountFile(RunCounts* counts, std::uint64_t bytes) {

@@ -32,6 +32,9 @@ struct RunCounts {
   bool no_handle;
   // The bytes the hashing has read so far, while it runs; else null.
   const std::atomic<std::uint64_t>* bytes_read;
+  // How the hashing took the storage, and why (DescribeHashStorage), once
+  // it ends; empty when no read waited for the device.
+  char storage[160];
   char root[LineBufferSize];       // the path of the first ROOT line
   char directory[LineBufferSize];  // the path of the last DIR line taken
   // Called after each file counted, and now and then while the run waits

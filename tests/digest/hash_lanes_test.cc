@@ -68,10 +68,11 @@ TEST(LaneHasher, GivesEachFileHashFilesResultInTheOrderQueued) {
   for (std::size_t i = 0; i < paths.size(); ++i) order.push_back(i);
   for (std::size_t n = 0; n < HashQueueSize + 50; ++n) order.push_back(n * 7 % 15);
   // On a rotational disk the files' pages are dropped first, so that reads
-  // wait for the disk's turn and files are claimed in place order.
-  const StorageKind storages[] = {StorageUnknown, StorageRotational};
+  // wait for the disk's turn and files are claimed in place order; the last
+  // runs measure the storage too, and may change how they read part way.
+  const StorageKind storages[] = {StorageUnknown, StorageRotational, StorageRotational};
   for (const Md5LaneKernel* kernel : KernelsToTry()) {
-    for (unsigned run = 0; run < 6; ++run) {
+    for (unsigned run = 0; run < 9; ++run) {
       const unsigned threads = 1 + run % 3;
       const StorageKind storage = storages[run / 3];
       if (storage == StorageRotational) {
@@ -82,7 +83,9 @@ TEST(LaneHasher, GivesEachFileHashFilesResultInTheOrderQueued) {
       for (int k = 1; run % 2 == 1 && k <= Md5MaxLanes; ++k) {
         split.first[k] = static_cast<unsigned char>(k < Md5MaxChains ? k : Md5MaxChains - k % 2);
       }
-      HashQueue* queue = StartHashQueue(HashPlan{kernel, threads, storage, split});
+      HashPlan plan{kernel, threads, storage, split};
+      plan.measure_storage = run >= 6;
+      HashQueue* queue = StartHashQueue(plan);
       std::deque<std::size_t> waiting;
       const auto take_oldest = [&] {
         HashResult result;

@@ -261,6 +261,10 @@ TEST(StatusLine, TheSummaryCountsWhatWasLeftOutAndWhatFailed) {
   const HeldFile holder("tree/held");
   ASSERT_TRUE(holder.held());
   ExpectOutput(RunOnTerminal({"c", "list.lst", "tree/sub"}), 0, "", "listed 1 file, 0 left out, 2 B in ");
+  // A storage named for the run is told after the summary, cut to the width.
+  const TerminalRun named = RunOnTerminal({"c", "list.lst", "tree/sub"}, "DORVANE_STORAGE=solid");
+  EXPECT_NE(named.rest.find("\x1b[J\r\n\rstorage: solid (DORVANE_STORAGE)\x1b[J\r\n"),
+            std::string::npos) << named.rest;
   TerminalRun run = RunOnTerminal({"c", "list.lst", "tree"});
   EXPECT_EQ(TakeMessages(&run), (std::vector<std::string>{
       "dorvane: left out .\\bad\\x01: its name holds a control byte, which a list cannot carry\n",

@@ -3,8 +3,10 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -116,6 +118,7 @@ TEST(Storage, CachedReadsGiveTheFileWhereReadFileGoesOn) {
   // handle's own read-ahead.
   char buffer[100000];
   DWORD got = 0;
+  EXPECT_NE(QueryCachedBytes(file, 5000), CacheNotHeld);
   const CachedRead first = ReadFileIfCached(file, buffer, 5000, &got);
   if (first == CachedReadCannotTell) GTEST_SKIP() << "no reads that refuse to wait here";
   ASSERT_EQ(first, CachedReadDone);
@@ -131,6 +134,11 @@ TEST(Storage, CachedReadsGiveTheFileWhereReadFileGoesOn) {
   DropCachedPages("f");
   file = OpenForReading("f");
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  // Asking starts no read (such a read would bring the bytes in a while).
+  if (QueryCachedBytes(file, 8192) == CacheNotHeld) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(QueryCachedBytes(file, 8192), CacheNotHeld);
+  }
   const CachedRead cold = ReadFileIfCached(file, buffer, 8192, &got);
   ASSERT_NE(cold, CachedReadFailed);
   if (cold != CachedReadDone) {
@@ -140,6 +148,7 @@ TEST(Storage, CachedReadsGiveTheFileWhereReadFileGoesOn) {
   EXPECT_EQ(ReadOnce(file, 400000), content.substr(got));
   EXPECT_EQ(ReadFileIfCached(file, buffer, 8192, &got), CachedReadDone);
   EXPECT_EQ(got, 0u);
+  EXPECT_NE(QueryCachedBytes(file, 8192), CacheNotHeld);
   CloseHandle(file);
 }
 

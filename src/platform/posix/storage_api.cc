@@ -2,8 +2,11 @@
 // disk a file system lives on, the mount table where btrfs and the like
 // were mounted from. Linux's own, like beneath.cc.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
@@ -14,7 +17,26 @@
 #include "platform/posix/storage_posix.h"
 #include "platform/storage.h"
 
+// cachestat (Linux 6.5): the page cache's holding of a range of a file.
+// Numbers from 424 on are the same on every architecture.
+#ifndef SYS_cachestat
+#define SYS_cachestat 451
+#endif
+
 namespace {
+
+struct CachestatRange {
+  std::uint64_t offset;
+  std::uint64_t length;
+};
+
+struct Cachestat {
+  std::uint64_t cached;  // pages of the range in memory
+  std::uint64_t dirty;
+  std::uint64_t writeback;
+  std::uint64_t evicted;
+  std::uint64_t recently_evicted;
+};
 
 // Stacks of devices deeper than this are taken for a loop in the tree.
 constexpr int MaxStackDepth = 8;
@@ -174,4 +196,29 @@ bool QueryFilePlace(const char* path, std::uint64_t* place) {
   // would be exact but needs the file open for reading.
   *place = static_cast<std::uint64_t>(info.st_ino);
   return true;
+}
+
+void ReadAheadFile(HANDLE file, std::uint64_t bytes) {
+  const PosixHandle* handle = HandleOf(file);
+  // The kernel queues the reads and returns; a failure only costs the hint.
+  if (handle != nullptr) {
+    posix_fadvise(handle->fd, 0, static_cast<off_t>(bytes), POSIX_FADV_WILLNEED);
+  }
+}
+
+CacheState QueryCachedBytes(HANDLE file, DWORD to_read) {
+  PosixHandle* handle = HandleOf(file);
+  if (handle == nullptr) return CacheCannotTell;
+  if (handle->ahead_used != handle->ahead_end) return CacheHeld;
+  // The size as last seen: a file that grew since is read as it comes.
+  const std::uint64_t size = handle->stamp.size;
+  if (handle->position >= size) return CacheHeld;
+  const std::uint64_t left = size - handle->position;
+  CachestatRange range = {handle->position, to_read < left ? to_read : left};
+  Cachestat held = {};
+  if (syscall(SYS_cachestat, handle->fd, &range, &held, 0) != 0) return CacheCannotTell;
+  const std::uint64_t page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+  const std::uint64_t pages =
+      (range.offset + range.length + page - 1) / page - range.offset / page;
+  return held.cached >= pages ? CacheHeld : CacheNotHeld;
 }

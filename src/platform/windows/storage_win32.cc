@@ -63,6 +63,13 @@ CachedRead ReadFileIfCached(HANDLE, void*, DWORD, DWORD* read) {
   return CachedReadCannotTell;
 }
 
+// Windows does not say what of a file its cache holds.
+CacheState QueryCachedBytes(HANDLE, DWORD) { return CacheCannotTell; }
+
+// An ordinary handle has no way to ask; overlapped reads would need the
+// file opened for them.
+void ReadAheadFile(HANDLE, std::uint64_t) {}
+
 bool QueryFilePlace(const char* path, std::uint64_t* place) {
   // Attributes only: such an open takes no part in sharing, so it neither
   // waits for nor keeps out a program that holds the file exclusively.
@@ -71,6 +78,21 @@ bool QueryFilePlace(const char* path, std::uint64_t* place) {
                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                                nullptr)};
   if (file.handle == INVALID_HANDLE_VALUE) return false;
+  // The cluster the file's data begins at, where NTFS tells it; such places
+  // sort after every file whose data lives in its master file table record
+  // (small files), which are read in the order of their records. Cluster 0
+  // is the boot sector's: a driver that answers with it for every file
+  // (Wine's does) tells nothing.
+  STARTING_VCN_INPUT_BUFFER start = {};
+  RETRIEVAL_POINTERS_BUFFER extents = {};
+  DWORD returned = 0;
+  if ((DeviceIoControl(file.handle, FSCTL_GET_RETRIEVAL_POINTERS, &start, sizeof start,
+                       &extents, sizeof extents, &returned, nullptr) ||
+       GetLastError() == ERROR_MORE_DATA) &&
+      extents.ExtentCount > 0 && extents.Extents[0].Lcn.QuadPart > 0) {
+    *place = (std::uint64_t{1} << 63) | static_cast<std::uint64_t>(extents.Extents[0].Lcn.QuadPart);
+    return true;
+  }
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(file.handle, &info)) return false;
   // NTFS: the low 48 bits are the file's record in the master file table,

@@ -1,0 +1,158 @@
+// Judging the storage by the run's reads.
+#include "digest/storage_measure.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// The median of the reads alone (together false) or with others in flight,
+// and whether there were enough of them to judge by: MeasuredFirstReads
+// first reads, or MeasuredReads of any kind. Without enough, the median is
+// that of the first reads if there are any.
+struct Median {
+  std::uint32_t micros;  // 0 when there were no such reads
+  bool enough;
+};
+
+std::uint32_t MedianOf(std::uint32_t* times, unsigned count) {
+  if (count == 0) return 0;
+  std::nth_element(times, times + count / 2, times + count);
+  return times[count / 2];
+}
+
+Median MedianOfReads(const StorageMeasure& measure, bool together) {
+  std::uint32_t firsts[2 * MeasuredReads];
+  std::uint32_t all[2 * MeasuredReads];
+  unsigned first_count = 0;
+  unsigned all_count = 0;
+  for (unsigned i = 0; i < measure.count; ++i) {
+    const DiskRead& read = measure.reads[i];
+    if ((read.in_flight > 1) != together) continue;
+    all[all_count++] = read.micros;
+    if (read.first) firsts[first_count++] = read.micros;
+  }
+  // A few first reads well under a seek while another was in flight: no
+  // spinning disk reads the first bytes of two files at once that fast
+  // (alone, it may, from its cache, when the files lie one after the
+  // other), so the few files of a tree of large ones need not all be read
+  // to tell.
+  const bool surely_fast = together && first_count >= FewFirstReads &&
+                           MedianOf(firsts, first_count) < SeekMicros / 2;
+  if (first_count >= MeasuredFirstReads) return {MedianOf(firsts, first_count), true};
+  if (all_count >= MeasuredReads) return {MedianOf(all, all_count), true};
+  if (first_count > 0) return {MedianOf(firsts, first_count), surely_fast};
+  return {MedianOf(all, all_count), false};
+}
+
+void Decide(StorageMeasure* measure, StorageKind kind) {
+  measure->verdict = kind;
+  measure->decided = true;
+}
+
+// Two reads in flight, each about as fast as one alone: the device serves
+// them side by side.
+bool ServedSideBySide(std::uint32_t alone, std::uint32_t together) {
+  return std::uint64_t{together} * 100 <= std::uint64_t{alone} * SideBySidePercent;
+}
+
+void NoteMedians(StorageMeasure* measure, const Median& alone, const Median& together) {
+  measure->alone_micros = alone.micros;
+  measure->together_micros = together.micros;
+  measure->most_in_flight = 0;
+  for (unsigned i = 0; i < measure->count; ++i) {
+    measure->most_in_flight = std::max<unsigned>(measure->most_in_flight,
+                                                 measure->reads[i].in_flight);
+  }
+}
+
+// The room for reads is full, with reads of one kind only: judged on those.
+void DecideOnWhatThereIs(StorageMeasure* measure) {
+  const Median alone = MedianOfReads(*measure, false);
+  const Median together = MedianOfReads(*measure, true);
+  NoteMedians(measure, alone, together);
+  StorageKind kind = StorageRotational;
+  if ((alone.micros != 0 && alone.micros < SeekMicros) ||
+      (together.micros != 0 && together.micros < SeekMicros) ||
+      (alone.micros != 0 && together.micros != 0 &&
+       ServedSideBySide(alone.micros, together.micros))) {
+    kind = StorageSolid;
+  }
+  Decide(measure, kind);
+}
+
+}  // namespace
+
+void StartStorageMeasure(StorageMeasure* measure, StorageKind guess) {
+  measure->count = 0;
+  measure->decided = false;
+  measure->guess = guess;
+  measure->verdict = guess;
+  measure->alone_micros = measure->together_micros = 0;
+  measure->most_in_flight = 0;
+}
+
+bool AddDiskRead(StorageMeasure* measure, const DiskRead& read, bool can_pair) {
+  if (measure->decided) return true;
+  measure->reads[measure->count++] = read;
+  const Median alone = MedianOfReads(*measure, false);
+  const Median together = MedianOfReads(*measure, true);
+  NoteMedians(measure, alone, together);
+  // Fast reads, alone or under load, need no care.
+  if ((alone.enough && alone.micros < SeekMicros) ||
+      (together.enough && together.micros < SeekMicros)) {
+    Decide(measure, StorageSolid);
+  } else if (alone.enough && together.enough) {
+    Decide(measure, ServedSideBySide(alone.micros, together.micros) ? StorageSolid
+                                                                     : StorageRotational);
+  } else if (alone.enough && !can_pair) {
+    Decide(measure, StorageRotational);
+  }
+  if (!measure->decided && measure->count == sizeof measure->reads / sizeof measure->reads[0]) {
+    DecideOnWhatThereIs(measure);
+  }
+  return measure->decided;
+}
+
+const char* StorageKindName(StorageKind kind) {
+  switch (kind) {
+    case StorageRotational: return "rotational";
+    case StorageSolid: return "solid";
+    default: return "unknown";
+  }
+}
+
+std::size_t DescribeStorageMeasure(const StorageMeasure& measure, bool forced, char* text,
+                                   std::size_t size) {
+  const char* kind = StorageKindName(measure.verdict);
+  char guess[40];
+  if (measure.guess == StorageUnknown) {
+    std::snprintf(guess, sizeof guess, "the system does not say");
+  } else {
+    std::snprintf(guess, sizeof guess, "the system says %s", StorageKindName(measure.guess));
+  }
+  int length = 0;
+  if (forced) {
+    length = std::snprintf(text, size, "%s (DORVANE_STORAGE)", kind);
+  } else if (!measure.decided) {
+    // The run ended while it measured, every lane reading as it came.
+    length = std::snprintf(text, size, "not judged (%s; %u read%s waited for the device, too "
+                           "few to judge by)", guess, measure.count, measure.count == 1 ? "" : "s");
+  } else {
+    char alone[48] = "";
+    char together[48] = "";
+    if (measure.alone_micros != 0) {
+      std::snprintf(alone, sizeof alone, " %.2f ms alone", measure.alone_micros / 1000.0);
+    }
+    if (measure.together_micros != 0) {
+      std::snprintf(together, sizeof together, "%s %.2f ms with up to %u in flight",
+                    alone[0] != '\0' ? "," : "", measure.together_micros / 1000.0,
+                    measure.most_in_flight);
+    }
+    length = std::snprintf(text, size, "%s (%s; measured reads of%s%s)", kind, guess, alone,
+                           together);
+  }
+  if (length < 0) length = 0;
+  if (static_cast<std::size_t>(length) < size) return static_cast<std::size_t>(length);
+  return size > 0 ? size - 1 : 0;
+}
