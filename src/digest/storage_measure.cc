@@ -32,13 +32,13 @@ Median MedianOfReads(const StorageMeasure& measure, bool together) {
     all[all_count++] = read.micros;
     if (read.first) firsts[first_count++] = read.micros;
   }
-  // A few first reads well under a seek while another was in flight: no
-  // spinning disk reads the first bytes of two files at once that fast
-  // (alone, it may, from its cache, when the files lie one after the
-  // other), so the few files of a tree of large ones need not all be read
-  // to tell.
+  // A few first reads under a seek while another was in flight: a spinning
+  // disk that reads the first bytes of two files at once makes one wait for
+  // the other's seek (alone, it may read them fast, from its cache, when
+  // the files lie one after the other), so the few files of a tree of large
+  // ones need not all be read to tell.
   const bool surely_fast = together && first_count >= FewFirstReads &&
-                           MedianOf(firsts, first_count) < SeekMicros / 2;
+                           MedianOf(firsts, first_count) < SeekMicros;
   if (first_count >= MeasuredFirstReads) return {MedianOf(firsts, first_count), true};
   if (all_count >= MeasuredReads) return {MedianOf(all, all_count), true};
   if (first_count > 0) return {MedianOf(firsts, first_count), surely_fast};

@@ -26,8 +26,8 @@
 #include "platform/storage.h"
 
 constexpr unsigned MeasuredFirstReads = 8;
-// So many first reads with another in flight, half of them under half a
-// seek, are enough to call the device solid.
+// So many first reads with another in flight, half of them under a seek,
+// are enough to call the device solid.
 constexpr unsigned FewFirstReads = 3;
 constexpr unsigned MeasuredReads = 32;
 // A read that waits this long, as the median, costs what a seek costs: a

@@ -56,7 +56,7 @@ TEST(StorageMeasure, JudgesEachDeviceByItsReads) {
       {"usb bridge", StorageSolid, true, Alternating(8, 12000, 23000), true, StorageRotational, 0},
       // Eight large files: a few first reads, a few that wait in them.
       {"few large files", StorageRotational, true,
-       {{1, 780, 2, true}, {1, 910, 2, true}, {1, 690, 2, true}}, true, StorageSolid, 3},
+       {{1, 1300, 2, true}, {1, 910, 2, true}, {1, 1150, 2, true}}, true, StorageSolid, 3},
       {"two files", StorageRotational, true, {{2, 700, 1, true}}, false, StorageRotational, 0},
       // A large file's reads within it on a spinning disk, the run with one
       // file: judged on those once there are enough.
