@@ -15,8 +15,9 @@
 // were in flight. MeasuredFirstReads of one kind that are fast settle it;
 // slow reads alone wait for as many side by side, to tell a spinning disk
 // from storage that is slow but serves reads side by side. FewFirstReads
-// that are fast side by side settle it sooner; a tree of few files is judged on
-// MeasuredReads reads of any kind, and one with fewer keeps the guess.
+// that are fast side by side settle it sooner; a tree of few files is
+// judged on MeasuredReads reads of any kind, and one with fewer keeps the
+// guess.
 #ifndef DORVANE_DIGEST_STORAGE_MEASURE_H_
 #define DORVANE_DIGEST_STORAGE_MEASURE_H_
 
@@ -64,6 +65,9 @@ void StartStorageMeasure(StorageMeasure* measure, StorageKind guess);
 // says whether the run has two workers to put two reads in flight, without
 // which slow reads alone decide. Returns whether it has decided.
 bool AddDiskRead(StorageMeasure* measure, const DiskRead& read, bool can_pair);
+
+// Room for what DescribeStorageMeasure writes.
+constexpr std::size_t StorageTextSize = 160;
 
 // "rotational" or "solid" or "unknown".
 const char* StorageKindName(StorageKind kind);

@@ -34,7 +34,7 @@ struct RunCounts {
   const std::atomic<std::uint64_t>* bytes_read;
   // How the hashing took the storage, and why (DescribeHashStorage), once
   // it ends; empty when no read waited for the device.
-  char storage[160];
+  char storage[StorageTextSize];
   char root[LineBufferSize];       // the path of the first ROOT line
   char directory[LineBufferSize];  // the path of the last DIR line taken
   // Called after each file counted, and now and then while the run waits

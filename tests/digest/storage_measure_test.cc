@@ -94,7 +94,7 @@ TEST(StorageMeasure, JudgesEachDeviceByItsReads) {
 TEST(StorageMeasure, SaysWhatItMeasured) {
   StorageMeasure measure;
   StartStorageMeasure(&measure, StorageRotational);
-  char text[160];
+  char text[StorageTextSize];
   DescribeStorageMeasure(measure, true, text, sizeof text);
   EXPECT_STREQ(text, "rotational (DORVANE_STORAGE)");
   AddDiskRead(&measure, DiskRead{300, 1, true}, true);
