@@ -189,7 +189,9 @@ void FillLane(HashQueue* queue, HashWorker* worker, int index) {
   }
   if (worker->cannot_tell) {
     got = ReadFromDevice(queue, worker, &lane, false);
-  } else if (!may_wait || worker->probing) {
+  } else if (!may_wait || worker->measuring || !worker->read_ahead) {
+    // Until the data shows not to be in memory, or while the queue
+    // measures, a read first asks for what is in memory.
     const CachedRead read = ReadFeedIfCached(&lane.feed, &got);
     if (read == CachedReadNotCached) {
       NoteStorageShowed(queue);
@@ -255,8 +257,6 @@ void FollowStorage(HashQueue* queue, HashWorker* worker) {
   worker->measuring = MeasuringStorage(queue);
   worker->cold = StorageShowed(queue);
   worker->read_ahead = ReadAheadWanted(queue);
-  // Until the data shows not to be in memory, or while the queue measures.
-  worker->probing = worker->measuring || !worker->read_ahead;
   const StorageKind now = HashStorage(queue);
   if (now == worker->storage) return;
   worker->storage = now;
@@ -283,7 +283,6 @@ HashWorker* NewHashWorker(const HashPlan& plan, int index) {
   worker->storage = plan.storage;
   worker->measuring = worker->cold = worker->read_ahead = worker->cannot_tell = false;
   worker->can_ask_cache = true;
-  worker->probing = true;
   worker->disk_read_count = 0;
   worker->held = worker->closed = 0;
   worker->done_count = 0;

@@ -69,7 +69,6 @@ struct HashWorker {
   bool cold;                // the data has shown not to be all in memory
   bool cannot_tell;         // the system cannot read only what is in memory
   bool can_ask_cache;       // the system says what is in memory (QueryCachedBytes)
-  bool probing;             // reads ask first whether the data is in memory
   bool read_ahead;          // files opened are asked ahead
   unsigned disk_read_count; // reads timed since the last settling
   DiskRead disk_reads[WorkerDiskReads];

@@ -54,7 +54,6 @@ struct HashQueue {
   // decides. Changed under the lock; the caller's thread reads it without.
   std::atomic<StorageKind> storage;
   StorageMeasure measure;  // under the lock
-  bool measuring;          // the plan asked for it and it has not decided
   // The reads of the run waiting for the device.
   std::atomic<unsigned> disk_reads;
   int turn_owner;        // the worker reading from the disk; -1 for none
@@ -349,7 +348,6 @@ HashQueue* StartHashQueue(const HashPlan& plan) {
   queue->cold.store(false);
   queue->storage.store(plan.storage);
   StartStorageMeasure(&queue->measure, plan.storage);
-  queue->measuring = plan.measure_storage;
   queue->disk_reads.store(0);
   queue->turn_owner = -1;
   queue->wait_hook = nullptr;
@@ -554,14 +552,17 @@ StorageKind HashStorage(const HashQueue* queue) {
   return queue->storage.load(std::memory_order_relaxed);
 }
 
-bool MeasuringStorage(const HashQueue* queue) { return queue->measuring; }
+bool MeasuringStorage(const HashQueue* queue) {
+  return queue->plan.measure_storage && !queue->measure.decided;
+}
 
 bool StorageShowed(const HashQueue* queue) {
   return queue->cold.load(std::memory_order_relaxed);
 }
 
 bool ReadAheadWanted(const HashQueue* queue) {
-  return !queue->measuring && StorageShowed(queue) && HashStorage(queue) != StorageRotational;
+  return !MeasuringStorage(queue) && StorageShowed(queue) &&
+         HashStorage(queue) != StorageRotational;
 }
 
 unsigned BeginDiskRead(HashQueue* queue) {
@@ -575,11 +576,10 @@ unsigned EndDiskRead(HashQueue* queue, unsigned in_flight) {
 }
 
 void HandInDiskReads(HashQueue* queue, const DiskRead* reads, unsigned count) {
-  if (!queue->measuring) return;
+  if (!MeasuringStorage(queue)) return;
   const bool can_pair = queue->worker_count > 1;
   for (unsigned i = 0; i < count; ++i) {
     if (!AddDiskRead(&queue->measure, reads[i], can_pair)) continue;
-    queue->measuring = false;
     queue->storage.store(queue->measure.verdict, std::memory_order_relaxed);
     // Lanes that wait for the disk's turn may read now.
     queue->work.notify_all();

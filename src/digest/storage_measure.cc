@@ -45,40 +45,18 @@ Median MedianOfReads(const StorageMeasure& measure, bool together) {
   return {MedianOf(all, all_count), false};
 }
 
-void Decide(StorageMeasure* measure, StorageKind kind) {
-  measure->verdict = kind;
-  measure->decided = true;
-}
-
 // Two reads in flight, each about as fast as one alone: the device serves
 // them side by side.
 bool ServedSideBySide(std::uint32_t alone, std::uint32_t together) {
   return std::uint64_t{together} * 100 <= std::uint64_t{alone} * SideBySidePercent;
 }
 
-void NoteMedians(StorageMeasure* measure, const Median& alone, const Median& together) {
-  measure->alone_micros = alone.micros;
-  measure->together_micros = together.micros;
-  measure->most_in_flight = 0;
-  for (unsigned i = 0; i < measure->count; ++i) {
-    measure->most_in_flight = std::max<unsigned>(measure->most_in_flight,
-                                                 measure->reads[i].in_flight);
-  }
-}
-
-// The room for reads is full, with reads of one kind only: judged on those.
-void DecideOnWhatThereIs(StorageMeasure* measure) {
-  const Median alone = MedianOfReads(*measure, false);
-  const Median together = MedianOfReads(*measure, true);
-  NoteMedians(measure, alone, together);
-  StorageKind kind = StorageRotational;
-  if ((alone.micros != 0 && alone.micros < SeekMicros) ||
-      (together.micros != 0 && together.micros < SeekMicros) ||
-      (alone.micros != 0 && together.micros != 0 &&
-       ServedSideBySide(alone.micros, together.micros))) {
-    kind = StorageSolid;
-  }
-  Decide(measure, kind);
+// The verdict on the medians given (0: none of that kind): solid when the
+// reads are fast, alone or side by side, or served side by side.
+StorageKind Judge(std::uint32_t alone, std::uint32_t together) {
+  const bool fast = (alone != 0 && alone < SeekMicros) || (together != 0 && together < SeekMicros);
+  const bool side_by_side = alone != 0 && together != 0 && ServedSideBySide(alone, together);
+  return fast || side_by_side ? StorageSolid : StorageRotational;
 }
 
 }  // namespace
@@ -95,21 +73,21 @@ void StartStorageMeasure(StorageMeasure* measure, StorageKind guess) {
 bool AddDiskRead(StorageMeasure* measure, const DiskRead& read, bool can_pair) {
   if (measure->decided) return true;
   measure->reads[measure->count++] = read;
+  measure->most_in_flight = std::max<unsigned>(measure->most_in_flight, read.in_flight);
   const Median alone = MedianOfReads(*measure, false);
   const Median together = MedianOfReads(*measure, true);
-  NoteMedians(measure, alone, together);
-  // Fast reads, alone or under load, need no care.
+  measure->alone_micros = alone.micros;
+  measure->together_micros = together.micros;
+  // Fast reads of either kind need no care; slow ones alone wait for as
+  // many side by side where two can be in flight. A full room is judged on
+  // the reads there are, of one kind only.
+  const bool full = measure->count == sizeof measure->reads / sizeof measure->reads[0];
   if ((alone.enough && alone.micros < SeekMicros) ||
-      (together.enough && together.micros < SeekMicros)) {
-    Decide(measure, StorageSolid);
-  } else if (alone.enough && together.enough) {
-    Decide(measure, ServedSideBySide(alone.micros, together.micros) ? StorageSolid
-                                                                     : StorageRotational);
-  } else if (alone.enough && !can_pair) {
-    Decide(measure, StorageRotational);
-  }
-  if (!measure->decided && measure->count == sizeof measure->reads / sizeof measure->reads[0]) {
-    DecideOnWhatThereIs(measure);
+      (together.enough && together.micros < SeekMicros) ||
+      (alone.enough && (together.enough || !can_pair)) || full) {
+    measure->verdict = Judge(alone.enough || full ? alone.micros : 0,
+                             together.enough || full ? together.micros : 0);
+    measure->decided = true;
   }
   return measure->decided;
 }
