@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "listing/list_format.h"
 #include "listing/walker.h"
@@ -14,6 +16,7 @@
 #include "platform/new_version.h"
 #include "platform/process.h"
 #include "platform/storage.h"
+#include "verify/audit.h"
 #include "verify/verifier.h"
 
 namespace {
@@ -39,7 +42,8 @@ bool SeekAppendPosition(HANDLE list_file) {
 // Writes the section of the current directory into the new version of
 // the list, after the old list's lines for append.
 bool WriteSection(RunMode mode, HANDLE list_file, HANDLE old_list, const char* root_path,
-                  char* path, const HashPlan& plan, RunCounts* counts) {
+                  char* path, const HashPlan& plan, RunCounts* counts,
+                  const Selection* selection) {
   if (mode == ModeAppend) {
     if (old_list != INVALID_HANDLE_VALUE && !CopyFileData(old_list, list_file)) return false;
     if (SeekAppendPosition(list_file) && !WriteListText(list_file, "\r\n", 2)) return false;
@@ -48,7 +52,7 @@ bool WriteSection(RunMode mode, HANDLE list_file, HANDLE old_list, const char* r
   if (!WriteListText(list_file, line, BuildRootLine(root_path, line))) return false;
   std::strcpy(path, ".");
   // The tree's own storage decides how its files are read.
-  return WalkDirectory(path, list_file, PlanForTree(plan), counts, old_list);
+  return WalkDirectory(path, list_file, PlanForTree(plan), counts, old_list, selection);
 }
 
 // A test that read no FILE line checked nothing, which is no pass; the
@@ -73,8 +77,16 @@ void TellNothingChecked(HANDLE list_file, const char* list_name) {
 
 // Most listed files missing: the test most likely runs in another
 // directory than the one the list was made from.
-void TellWhereToTest(const RunCounts& counts) {
-  if (counts.missing == 0 || 2 * counts.missing <= counts.listed) return;
+void TellWhereToTest(const RunCounts& counts, const RunOptions& options) {
+  const std::uint64_t checked = counts.listed - counts.other_parts;
+  if (options.ignore_missing || counts.missing == 0 || 2 * counts.missing <= checked) return;
+  if (options.roots) {
+    ConsoleWarn("dorvane: %llu of %llu listed files are missing below their sections' "
+                "directories\n",
+                static_cast<unsigned long long>(counts.missing),
+                static_cast<unsigned long long>(checked));
+    return;
+  }
   char here[PathBufferSize];
   const DWORD length = GetCurrentDirectoryA(PathBufferSize, here);
   if (length == 0 || length >= PathBufferSize) std::strcpy(here, ".");
@@ -91,10 +103,140 @@ void TellWhereToTest(const RunCounts& counts) {
   }
   ConsoleWarn("dorvane: %llu of %llu listed files are missing below the current directory, %s%s\n",
               static_cast<unsigned long long>(counts.missing),
-              static_cast<unsigned long long>(counts.listed), here, made);
+              static_cast<unsigned long long>(checked), here, made);
+}
+
+// Options whose name is known: which commands take each, and whether it
+// takes a value.
+enum OptionName { OptionAudit, OptionRoots, OptionIgnoreMissing, OptionPart, OptionExclude };
+
+struct OptionSpec {
+  const char* name;
+  bool takes_value;
+  bool for_listing;  // c and a
+  bool for_test;     // t
+};
+
+constexpr OptionSpec Options[] = {
+    {"audit", true, false, true},
+    {"roots", false, false, true},
+    {"ignore-missing", false, false, true},
+    {"part", true, true, true},
+    {"exclude", true, true, true},
+};
+
+// Finds the option argument names ("--name" or "--name=value"); -1 when none.
+int FindOption(const char* argument, const char** inline_value) {
+  const char* name = argument + 2;
+  for (int i = 0; i < static_cast<int>(sizeof Options / sizeof Options[0]); ++i) {
+    const std::size_t length = std::strlen(Options[i].name);
+    if (std::strncmp(name, Options[i].name, length) != 0) continue;
+    if (name[length] == '\0') {
+      *inline_value = nullptr;
+      return i;
+    }
+    if (name[length] == '=' && Options[i].takes_value) {
+      *inline_value = name + length + 1;
+      return i;
+    }
+  }
+  return -1;
+}
+
+bool TakeOption(int option, const char* value, RunOptions* options) {
+  switch (option) {
+    case OptionAudit:
+      options->audit = value;
+      return value[0] != '\0';
+    case OptionRoots: options->roots = true; return true;
+    case OptionIgnoreMissing: options->ignore_missing = true; return true;
+    case OptionPart:
+      return ParsePart(value, &options->selection.part, &options->selection.parts);
+    default:
+      if (options->selection.exclude_count == MaxExcludePatterns || value[0] == '\0') {
+        return false;
+      }
+      options->selection.excludes[options->selection.exclude_count++] = value;
+      return true;
+  }
+}
+
+// Missing files left unreported are named by their number; when none of
+// this run's files was found, nothing was checked. false then.
+bool TellIgnored(const RunCounts& counts) {
+  const auto ignored = static_cast<unsigned long long>(counts.ignored);
+  if (counts.ignored == counts.listed - counts.other_parts) {
+    ConsoleWarn("dorvane: none of the %llu listed files was found, so nothing was checked\n",
+                ignored);
+    return false;
+  }
+  ConsoleWarn("dorvane: %llu listed file%s not found, left unreported (--ignore-missing)\n",
+              ignored, ignored == 1 ? " was" : "s were");
+  return true;
 }
 
 }  // namespace
+
+bool ReadRunArguments(RunMode mode, int argc, char** argv, RunOptions* options,
+                      const char** names, int* name_count) {
+  ClearSelection(&options->selection);
+  options->audit = nullptr;
+  options->roots = false;
+  options->ignore_missing = false;
+  *name_count = 0;
+  bool options_end = false;
+  for (int i = 2; i < argc; ++i) {
+    const char* argument = argv[i];
+    if (options_end || std::strncmp(argument, "--", 2) != 0) {
+      if (*name_count < MaxRunNames) names[(*name_count)++] = argument;
+      continue;
+    }
+    if (argument[2] == '\0') {
+      options_end = true;
+      continue;
+    }
+    const char* value = nullptr;
+    const int option = FindOption(argument, &value);
+    if (option < 0) {
+      ConsoleWarn("dorvane: unknown option %s\n", argument);
+      return false;
+    }
+    const OptionSpec& spec = Options[option];
+    if (!(mode == ModeTest ? spec.for_test : spec.for_listing)) {
+      ConsoleWarn("dorvane: --%s is no option of %s\n", spec.name, argv[1]);
+      return false;
+    }
+    if (spec.takes_value && value == nullptr) {
+      if (i + 1 == argc) {
+        ConsoleWarn("dorvane: --%s needs a value\n", spec.name);
+        return false;
+      }
+      value = argv[++i];
+    }
+    if (!TakeOption(option, value, options)) {
+      ConsoleWarn("dorvane: --%s cannot take %s\n", spec.name, value);
+      return false;
+    }
+  }
+  if (mode == ModeTest && options->selection.exclude_count > 0 && options->audit == nullptr) {
+    ConsoleWarn("dorvane: --exclude of t leaves files out of the audit's search: it needs --audit\n");
+    return false;
+  }
+  return true;
+}
+
+void PrintOptionsText() {
+  ConsolePrint("options, after the command:\n"
+               "    --exclude PATTERN  c, a: leave out every entry whose name, or path below\n"
+               "                       StartDir, matches PATTERN (* ? [...]); repeatable\n"
+               "    --part K/N         c, a: list the K-th of N shares of the directories;\n"
+               "                       t: check the K-th of N shares of the listed files\n"
+               "    --audit FILE       t: write a line for every listed file and for every\n"
+               "                       file found but not listed to FILE (- for standard\n"
+               "                       output); --exclude leaves files out of that search\n"
+               "    --roots            t: check each section below its ROOT directory\n"
+               "    --ignore-missing   t: leave the files that are not found unreported\n\n");
+}
 
 void TellNoMemory() { ConsoleWarn("dorvane: not enough memory\n"); }
 
@@ -139,7 +281,8 @@ HANDLE OpenListFile(const char* file_name) {
 }
 
 ListingResult RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
-                         const HashPlan& plan, Progress* progress, HANDLE old_list) {
+                         const HashPlan& plan, Progress* progress, HANDLE old_list,
+                         const Selection* selection) {
   char saved_directory[PathBufferSize];
   const DWORD saved_length = GetCurrentDirectoryA(PathBufferSize, saved_directory);
   const bool saved = saved_length > 0 && saved_length < PathBufferSize;
@@ -165,7 +308,7 @@ ListingResult RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
     RunCounts unwatched;
     ClearRunCounts(&unwatched);
     RunCounts* counts = progress != nullptr ? ProgressCounts(progress) : &unwatched;
-    if (!WriteSection(mode, list_file, old_list, root_path, path, plan, counts)) {
+    if (!WriteSection(mode, list_file, old_list, root_path, path, plan, counts, selection)) {
       result = counts->no_memory   ? ListingNoMemory
                : counts->no_handle ? ListingNoHandle
                                    : ListingWriteFailed;
@@ -177,18 +320,41 @@ ListingResult RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
 }
 
 int RunTest(HANDLE list_file, const char* list_name, const HashPlan& plan,
-            Progress* progress) {
+            Progress* progress, const RunOptions* options, HANDLE report) {
+  static constexpr RunOptions WholeList = {{{}, 0, 0, 1}, nullptr, false, false};
+  if (options == nullptr) options = &WholeList;
   ListReader reader;
   InitListReader(&reader, list_file, ListReadBufferSize);
   // Without a watcher of its own the test still counts, for its verdict.
   RunCounts unwatched;
   ClearRunCounts(&unwatched);
   RunCounts* counts = progress != nullptr ? ProgressCounts(progress) : &unwatched;
+  // On the heap: a stack that cannot grow for lack of memory ends the run
+  // unheard, an allocation that fails is told.
+  const std::unique_ptr<char[]> failures(new (std::nothrow) char[FailureListSize]);
+  if (failures == nullptr) {
+    TellNoMemory();
+    return ExitTrouble;
+  }
+  char* failure_list = failures.get();
+  Audit* audit = nullptr;
+  if (options->audit != nullptr) {
+    audit = StartAudit({report, list_file, &options->selection, options->roots,
+                        options->ignore_missing});
+    if (audit == nullptr) {
+      TellNoMemory();
+      return ExitTrouble;
+    }
+  }
   // Only a status line shows the share done.
   if (counts->on_file != nullptr) FollowListReading(progress, &reader);
-  char failure_list[FailureListSize];
-  // The listed files lie below the current directory.
-  const int whole = VerifyList(&reader, failure_list, FailureListSize, PlanForTree(plan), counts);
+  // The listed files lie below the current directory, or their sections'.
+  const HashPlan tree_plan = PlanForTree(plan);
+  const TestOptions test = {&options->selection, options->roots, options->ignore_missing, audit};
+  const int whole_list = VerifyList(&reader, failure_list, FailureListSize, tree_plan, counts, &test);
+  const bool audited = audit == nullptr || FinishAudit(audit, !reader.failed, tree_plan, counts);
+  const bool differs = audit != nullptr && AuditDiffers(audit);
+  EndAudit(audit);
   EndProgress(progress);
   FollowListReading(progress, nullptr);
   // A report that is lost would read as a clean pass.
@@ -198,18 +364,25 @@ int RunTest(HANDLE list_file, const char* list_name, const HashPlan& plan,
     for (const char* entry = failure_list; *entry != '\0'; entry += std::strlen(entry) + 1) {
       printed = ConsolePrint("%s\n", entry) && printed;
     }
-    if (!whole) printed = ConsolePrint("... and some others...\n") && printed;
+    if (!whole_list) printed = ConsolePrint("... and some others...\n") && printed;
   }
   if (reader.failed) ConsolePrint("cannot read file\n");
   if (counts->no_handle) ConsolePrint("too many open files\n");
   if (counts->no_memory) TellNoMemory();
-  if (reader.failed || counts->no_handle || counts->no_memory || !printed) return ExitTrouble;
+  if (!audited) {
+    ConsoleWarn("dorvane: the audit is not whole: the list could not be read, or the report "
+                "written, to its end\n");
+  }
+  if (reader.failed || counts->no_handle || counts->no_memory || !printed || !audited) {
+    return ExitTrouble;
+  }
   if (counts->listed == 0) {
     TellNothingChecked(list_file, list_name);
     return ExitTrouble;
   }
-  TellWhereToTest(*counts);
-  return failure_list[0] != '\0' || !whole ? ExitFilesFailed : ExitClean;
+  TellWhereToTest(*counts, *options);
+  if (counts->ignored > 0 && !TellIgnored(*counts)) return ExitTrouble;
+  return failure_list[0] != '\0' || !whole_list || differs ? ExitFilesFailed : ExitClean;
 }
 
 void PrintUsageText() {

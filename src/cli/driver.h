@@ -4,6 +4,7 @@
 
 #include "cli/progress.h"
 #include "digest/hash_queue.h"
+#include "listing/selection.h"
 #include "platform/win32.h"
 
 enum RunMode { ModeNone = 0, ModeCreate = 1, ModeAppend = 2, ModeTest = 3 };
@@ -16,6 +17,30 @@ RunMode ModeFromCommand(const char* command);
 constexpr int ExitClean = 0;
 constexpr int ExitTrouble = 1;
 constexpr int ExitFilesFailed = 2;
+
+// What the long options after the command letter ask for.
+struct RunOptions {
+  Selection selection;  // --exclude PATTERN, --part K/N
+  const char* audit;    // --audit FILE ("-": standard output); null: none
+  bool roots;           // --roots
+  bool ignore_missing;  // --ignore-missing
+};
+
+// The most names a run takes after its options: FileName and StartDir;
+// more are ignored, as they always were.
+constexpr int MaxRunNames = 2;
+
+// Reads the arguments after the command letter: the long options, in
+// either "--name value" or "--name=value" form, anywhere among the names
+// until a "--", and the names in order (names[0] the list, names[1] the
+// start directory; *name_count of them, the rest ignored). An option
+// unknown, without its value, with a bad one, or not one of mode's, is
+// told on standard error; false then.
+bool ReadRunArguments(RunMode mode, int argc, char** argv, RunOptions* options,
+                      const char** names, int* name_count);
+
+// Prints the options for --help.
+void PrintOptionsText();
 
 // "--help", "-h" and the platform's own help switch; "--version", "-V".
 bool IsHelpArgument(const char* argument);
@@ -51,9 +76,11 @@ enum ListingResult {
 // failed write), ListingNoHandle when handles ran out for good,
 // ListingNoMemory when memory the walk needed could not be had (the walk
 // stops there too); the current directory is restored all the same.
+// selection, when given, leaves entries out and lists one part alone.
 [[nodiscard]] ListingResult RunListing(RunMode mode, HANDLE list_file, const char* start_dir,
                                        const HashPlan& plan, Progress* progress = nullptr,
-                                       HANDLE old_list = INVALID_HANDLE_VALUE);
+                                       HANDLE old_list = INVALID_HANDLE_VALUE,
+                                       const Selection* selection = nullptr);
 
 // The test command: verifies the open list, hashing as plan says, and
 // prints "errors:" with the failing paths, then "cannot read file" if the
@@ -71,8 +98,16 @@ enum ListingResult {
 // list looks like where that can be told, and the result is ExitTrouble.
 // When most listed files are missing, standard error says so and names
 // the directory the list was made in.
+//
+// options, when given, check this part's files alone, each section below
+// its own directory, or leave missing files unreported (a test in which
+// no file was found then checked nothing, ExitTrouble); an audit is written
+// to report (standard output for "-") before the report above, and
+// ExitFilesFailed is the result whenever it holds more than "=" lines. A
+// report that could not be written whole is ExitTrouble.
 [[nodiscard]] int RunTest(HANDLE list_file, const char* list_name, const HashPlan& plan,
-                          Progress* progress = nullptr);
+                          Progress* progress = nullptr, const RunOptions* options = nullptr,
+                          HANDLE report = INVALID_HANDLE_VALUE);
 
 // Says on standard error that the run stops for want of memory.
 void TellNoMemory();

@@ -141,9 +141,9 @@ void OnFile(void* watcher) {
 
 }  // namespace
 
-void StartProgress(Progress* progress, bool testing) {
+void StartProgress(Progress* progress, bool testing, bool output_busy) {
   ClearRunCounts(&progress->counts);
-  progress->watched = StatusLineColumns() > 0;
+  progress->watched = !output_busy && StatusLineColumns() > 0;
   progress->counts.on_file = progress->watched ? OnFile : nullptr;
   progress->counts.on_message = OnMessage;
   progress->counts.watcher = progress;

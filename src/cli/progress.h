@@ -24,8 +24,10 @@ struct Progress {
 // Starts the clock. Nothing is ever shown when standard error is not a
 // terminal; otherwise the status line appears once the run has lasted a
 // second, and is redrawn at most ten times a second, as files are counted
-// and while the run waits for files being read.
-void StartProgress(Progress* progress, bool testing);
+// and while the run waits for files being read. A run that writes a
+// report to standard output as it goes (output_busy) shows none either:
+// on a terminal the two would share the screen.
+void StartProgress(Progress* progress, bool testing, bool output_busy = false);
 
 // The counts for the walk or the test to update. They are kept whether or
 // not the status line is shown; the messages they take go to standard

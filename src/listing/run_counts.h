@@ -21,6 +21,8 @@ struct RunCounts {
   std::uint64_t listed;    // FILE lines the test read
   std::uint64_t missing;   // checked files that were not found
   std::uint64_t roots;     // ROOT lines the test read
+  std::uint64_t ignored;   // checked files not found, left unreported
+  std::uint64_t other_parts;  // FILE lines left to the test's other parts
   // The test: listed bytes of checked files that were never read (missing,
   // refused, cut short), so that the bytes read and these meet the list's
   // total at the end.

@@ -9,6 +9,7 @@
 
 #include "listing/list_format.h"
 #include "listing/run_counts.h"
+#include "listing/selection.h"
 #include "platform/describe.h"
 
 struct WalkQueue {
@@ -16,8 +17,13 @@ struct WalkQueue {
   // The run's other file of its own (the old list beside the new one), or
   // INVALID_HANDLE_VALUE.
   HANDLE also_own;
-  HashQueue* hashing;
+  HashQueue* hashing;  // null when files are visited instead
   RunCounts* counts;  // may be null
+  const Selection* selection;  // may be null: every entry, one part
+  // Takes each file the walk would list instead of hashing it, with the
+  // size its listing gave; null when the walk lists.
+  TreeFileVisitor visit;
+  void* visit_context;
   bool no_handle;  // a file or directory could not be opened for lack of handles
   int batch_used;
   char batch[ListWriteBatchSize];
@@ -75,6 +81,9 @@ bool PathEndsWithSeparator(const char* path) {
 // Counts and names an entry of directory left out.
 void LeaveOut(WalkQueue* queue, const char* directory, const char* name, bool is_directory,
               LeftOutReason reason, DWORD error = ERROR_SUCCESS) {
+  // A visit names only what it could not search: the entries it leaves
+  // out were named when their list was made.
+  if (queue->visit != nullptr) return;
   char path[2 * LineBufferSize];
   std::snprintf(path, sizeof path, "%s%s%s%s", directory,
                 PathEndsWithSeparator(directory) ? "" : "\\", name, is_directory ? "\\" : "");
@@ -118,7 +127,7 @@ bool IsDevice(const WIN32_FIND_DATAA& entry) {
 // The tree may change under the walk: the directory is reached without a
 // link on the way, so a directory swapped for one lists nothing, like one
 // that vanished.
-HANDLE StartListing(const char* directory, WIN32_FIND_DATAA* entry) {
+HANDLE StartListing(const char* directory, WIN32_FIND_DATAA* entry, DWORD flags) {
   char pattern[LineBufferSize];
   const std::size_t length = std::strlen(directory);
   const bool has_separator = length > 0 && directory[length - 1] == '\\';
@@ -126,7 +135,7 @@ HANDLE StartListing(const char* directory, WIN32_FIND_DATAA* entry) {
   std::memcpy(pattern, directory, length);
   std::strcpy(pattern + length, has_separator ? "*.*" : "\\*.*");
   return FindFirstFileExA(pattern, FindExInfoStandard, entry, FindExSearchNameMatch,
-                          nullptr, FILE_FLAG_NO_DIRECTORY_LINKS);
+                          nullptr, FILE_FLAG_NO_DIRECTORY_LINKS | flags);
 }
 
 // StartListing, waiting for a handle while the files being hashed hold
@@ -137,8 +146,10 @@ HANDLE StartListingBesideHashing(WalkQueue* queue, const char* directory,
   unsigned releases = 0;
   const auto since = std::chrono::steady_clock::now();
   for (;;) {
-    HANDLE find = StartListing(directory, entry);
-    if (find != INVALID_HANDLE_VALUE ||
+    // A visit takes names, not sizes.
+    HANDLE find = StartListing(directory, entry,
+                               queue->visit != nullptr ? FIND_FIRST_EX_NO_FILE_SIZES : 0);
+    if (find != INVALID_HANDLE_VALUE || queue->hashing == nullptr ||
         GetLastError() != ERROR_TOO_MANY_OPEN_FILES) {
       return find;
     }
@@ -152,7 +163,7 @@ HANDLE StartListingBesideHashing(WalkQueue* queue, const char* directory,
 // Closes a listing; a file that waits for a handle may have one now.
 void EndListing(WalkQueue* queue, HANDLE find) {
   FindClose(find);
-  ReleaseHandle(queue->hashing);
+  if (queue->hashing != nullptr) ReleaseHandle(queue->hashing);
 }
 
 bool FlushLines(WalkQueue* queue) {
@@ -217,9 +228,46 @@ bool MakeRoom(WalkQueue* queue) {
 
 bool WalkSubdirectories(char* path, const NameList& names, WalkQueue* queue);
 
+// Whether a pattern leaves the entry of directory out; such an entry is
+// no file of the tree's for this run, and goes unnamed.
+bool IsExcludedEntry(const WalkQueue* queue, const char* directory,
+                     const WIN32_FIND_DATAA& entry) {
+  if (queue->selection == nullptr || queue->selection->exclude_count == 0) return false;
+  char path[2 * LineBufferSize];
+  std::snprintf(path, sizeof path, "%s%s%s", directory,
+                PathEndsWithSeparator(directory) ? "" : "\\", entry.cFileName);
+  return IsExcluded(*queue->selection, path, entry.cFileName);
+}
+
+// Whether the directory's lines are this run's: every directory is walked,
+// for the directories below it, but each is listed by one part alone.
+bool OwnsDirectory(const WalkQueue* queue, const char* path) {
+  return queue->selection == nullptr || OwnsPath(*queue->selection, path);
+}
+
+// One entry of the directory in path: a file listed, or a subdirectory's
+// name kept for the walk below. false when the walk cannot go on.
+bool TakeEntry(WalkQueue* queue, const char* path, bool owned, std::size_t room,
+               const WIN32_FIND_DATAA& entry, NameList* subdirectories) {
+  LeftOutReason reason;
+  if (IsExcludedEntry(queue, path, entry)) return true;
+  if (!IsDirectory(entry)) return !owned || QueueFileEntry(queue, path, entry);
+  if (IsDotEntry(entry.cFileName)) return true;
+  if (!CanCarryName(entry.cFileName, &reason)) {
+    if (owned) LeaveOut(queue, path, entry.cFileName, true, reason);
+  } else if (PathLength(entry.cFileName) > room) {
+    if (owned) LeaveOut(queue, path, entry.cFileName, true, LeftOutTooLong);
+  } else if (!AddName(subdirectories, entry.cFileName)) {
+    CountNoMemory(queue->counts);
+    return false;
+  }
+  return true;
+}
+
 bool WalkTree(char* path, WalkQueue* queue) {
   PathAddBackslashA(path);
-  if (!QueueDirLine(queue, path)) return false;
+  const bool owned = OwnsDirectory(queue, path);
+  if (owned && !QueueDirLine(queue, path)) return false;
   WIN32_FIND_DATAA entry;
   HANDLE find = StartListingBesideHashing(queue, path, &entry);
   if (find == INVALID_HANDLE_VALUE) {
@@ -229,8 +277,10 @@ bool WalkTree(char* path, WalkQueue* queue) {
       CountNoMemory(queue->counts);
       return false;
     }
-    CountLeftOut(queue->counts, path,
-                 error == ERROR_INVALID_NAME ? LeftOutUnnamable : LeftOutNotListed, error);
+    if (owned) {
+      CountLeftOut(queue->counts, path,
+                   error == ERROR_INVALID_NAME ? LeftOutUnnamable : LeftOutNotListed, error);
+    }
     return true;
   }
   // Room for a subdirectory's name: its path with its closing backslash
@@ -239,20 +289,8 @@ bool WalkTree(char* path, WalkQueue* queue) {
   const std::size_t room = used < MaxPathLength ? MaxPathLength - used : 0;
   NameList subdirectories = {nullptr, 0, 0};
   bool ok = true;
-  LeftOutReason reason;
   do {
-    if (!IsDirectory(entry)) {
-      ok = QueueFileEntry(queue, path, entry);
-    } else if (IsDotEntry(entry.cFileName)) {
-      continue;
-    } else if (!CanCarryName(entry.cFileName, &reason)) {
-      LeaveOut(queue, path, entry.cFileName, true, reason);
-    } else if (PathLength(entry.cFileName) > room) {
-      LeaveOut(queue, path, entry.cFileName, true, LeftOutTooLong);
-    } else if (!AddName(&subdirectories, entry.cFileName)) {
-      CountNoMemory(queue->counts);
-      ok = false;
-    }
+    ok = TakeEntry(queue, path, owned, room, entry, &subdirectories);
   } while (ok && FindNextFileA(find, &entry));
   EndListing(queue, find);
   if (ok) ok = WalkSubdirectories(path, subdirectories, queue);
@@ -274,21 +312,36 @@ bool WalkSubdirectories(char* path, const NameList& names, WalkQueue* queue) {
 
 }  // namespace
 
+namespace {
+
+// A queue with nothing in it yet: no hashing, no selection, no visitor.
+WalkQueue* NewWalkQueue(HANDLE list_file, HANDLE also_own, RunCounts* counts) {
+  auto* queue = static_cast<WalkQueue*>(LocalAlloc(LMEM_FIXED, sizeof(WalkQueue)));
+  if (queue == nullptr) return nullptr;
+  queue->list_file = list_file;
+  queue->also_own = also_own;
+  queue->hashing = nullptr;
+  queue->counts = counts;
+  queue->selection = nullptr;
+  queue->visit = nullptr;
+  queue->visit_context = nullptr;
+  queue->no_handle = false;
+  queue->batch_used = 0;
+  return queue;
+}
+
+}  // namespace
+
 WalkQueue* StartWalkQueue(HANDLE list_file, const HashPlan& plan, RunCounts* counts,
                           HANDLE also_own) {
-  auto* queue = static_cast<WalkQueue*>(LocalAlloc(LMEM_FIXED, sizeof(WalkQueue)));
+  WalkQueue* queue = NewWalkQueue(list_file, also_own, counts);
   if (queue == nullptr) return nullptr;
   queue->hashing = StartHashQueue(plan);
   if (queue->hashing == nullptr) {
     LocalFree(queue);
     return nullptr;
   }
-  queue->list_file = list_file;
-  queue->also_own = also_own;
-  queue->counts = counts;
   FollowHashing(counts, queue->hashing);
-  queue->no_handle = false;
-  queue->batch_used = 0;
   return queue;
 }
 
@@ -299,6 +352,7 @@ void EndWalkQueue(WalkQueue* queue) {
 }
 
 bool QueueDirLine(WalkQueue* queue, const char* path) {
+  if (queue->visit != nullptr) return true;
   if (!MakeRoom(queue)) return false;
   HashNote note = {};
   note.line_only = true;
@@ -329,13 +383,15 @@ bool QueueFileEntry(WalkQueue* queue, const char* directory,
   if (!has_separator) *name++ = '\\';
   std::memcpy(name, entry.cFileName, name_length + 1);
   if (IsDevice(entry)) {
-    CountLeftOut(queue->counts, path, LeftOutNotRegular);
+    if (queue->visit == nullptr) CountLeftOut(queue->counts, path, LeftOutNotRegular);
     return true;
   }
+  const std::uint64_t size =
+      (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+  if (queue->visit != nullptr) return queue->visit(queue->visit_context, path, size);
   if (!MakeRoom(queue)) return false;
   HashNote note = {};
-  note.size = (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) |
-              entry.nFileSizeLow;
+  note.size = size;
   note.name_offset = static_cast<unsigned>(name - path);
   // Opened the way the listing was, so that the file's directories on the
   // way are the ones listed, not a link swapped in since; the listing told
@@ -368,14 +424,30 @@ bool WriteQueuedLines(WalkQueue* queue) {
 }
 
 bool WalkDirectory(char* path, HANDLE list_file, const HashPlan& plan,
-                   RunCounts* counts, HANDLE also_own) {
+                   RunCounts* counts, HANDLE also_own, const Selection* selection) {
   WalkQueue* queue = StartWalkQueue(list_file, plan, counts, also_own);
   if (queue == nullptr) {
     CountNoMemory(counts);
     return false;
   }
+  queue->selection = selection;
   const bool ok = WalkTree(path, queue) && WriteQueuedLines(queue);
   if (queue->no_handle) CountNoHandle(counts);
   EndWalkQueue(queue);
+  return ok;
+}
+
+bool VisitTreeFiles(char* path, const Selection* selection, RunCounts* counts,
+                    TreeFileVisitor visit, void* context) {
+  WalkQueue* queue = NewWalkQueue(INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE, counts);
+  if (queue == nullptr) {
+    CountNoMemory(counts);
+    return false;
+  }
+  queue->selection = selection;
+  queue->visit = visit;
+  queue->visit_context = context;
+  const bool ok = WalkTree(path, queue);
+  LocalFree(queue);
   return ok;
 }

@@ -4,6 +4,7 @@
 
 #include "digest/hash_queue.h"
 #include "listing/run_counts.h"
+#include "listing/selection.h"
 #include "platform/win32.h"
 
 // Writes the DIR line of the directory in path (relative to the current
@@ -32,9 +33,29 @@
 // there), the walk's memory cannot be had (CountNoMemory), or handles ran
 // out for good (CountNoHandle). also_own is another file of the run's own
 // besides list_file (the old list, which a create or append replaces).
+//
+// With a selection, entries its patterns match are left out unnamed (a
+// directory is not entered), and only the directories of its part are
+// listed, with their files and the entries they leave out: every
+// directory is still walked for the ones below it.
 [[nodiscard]] bool WalkDirectory(char* path, HANDLE list_file, const HashPlan& plan,
                                  RunCounts* counts = nullptr,
-                                 HANDLE also_own = INVALID_HANDLE_VALUE);
+                                 HANDLE also_own = INVALID_HANDLE_VALUE,
+                                 const Selection* selection = nullptr);
+
+// Takes a file a walk found, by its path in the list's form; false stops
+// the walk. A visit asks its listings for no sizes (see
+// FIND_FIRST_EX_NO_FILE_SIZES): size may read 0 for any file.
+using TreeFileVisitor = bool (*)(void* context, const char* path, std::uint64_t size);
+
+// The walk of WalkDirectory over path, by its rules and selection, but
+// each file it would list goes to visit unopened, in listing order, and
+// nothing is written. The run's own files are the visitor's to tell. Of
+// the entries left out only the directories that could not be listed
+// are named.
+// Returns false when visit did, or when memory (CountNoMemory) failed.
+[[nodiscard]] bool VisitTreeFiles(char* path, const Selection* selection, RunCounts* counts,
+                                  TreeFileVisitor visit, void* context);
 
 // The lines of a walk waiting for their turn, and the files of those lines
 // being hashed: a line is written once every line before it is, and a FILE

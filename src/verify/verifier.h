@@ -6,9 +6,27 @@
 
 #include "digest/hash_queue.h"
 #include "listing/run_counts.h"
+#include "listing/selection.h"
+#include "verify/audit.h"
 #include "verify/field_reader.h"
 
 constexpr std::size_t FailureListSize = 10240;
+
+// What a test is asked beyond its list.
+struct TestOptions {
+  // This run's part of the listed files (by PartOfPath); the others are
+  // read and not checked. Null: all of them.
+  const Selection* selection;
+  // Each section's paths lie below the directory its ROOT line names,
+  // where that is a directory here (else below the current directory);
+  // the current directory is restored at the end.
+  bool roots;
+  // A file that is not found is no failure and goes unreported
+  // (counts->ignored).
+  bool ignore_missing;
+  // Takes every listed file, in list order (may be null).
+  Audit* audit;
+};
 
 // Reads the list from the reader's position to the file's end, hashes every
 // listed file by its DIR path and name (relative to the current directory;
@@ -28,8 +46,10 @@ constexpr std::size_t FailureListSize = 10240;
 // failures before it. So does a want of memory, for the queue or for a
 // file's open (CountNoMemory). Files judged go to counts, when given, with the FILE
 // lines read, the first ROOT line's path, and each path refused named.
+// options, when given, choose the files checked and where they lie.
 int VerifyList(ListReader* reader, char* failure_list, std::size_t capacity,
-               const HashPlan& plan, RunCounts* counts = nullptr);
+               const HashPlan& plan, RunCounts* counts = nullptr,
+               const TestOptions* options = nullptr);
 
 // Whether a listed path (DIR path and name, in the list's form) stays below
 // the current directory: it has no ".." component, does not begin with '\'

@@ -19,6 +19,7 @@ namespace {
 
 struct FindHandle {
   DIR* dir;
+  bool sizes;  // regular files are looked up for their sizes
 };
 
 // The walk's listing: the directory reached beneath the current one
@@ -55,7 +56,7 @@ int PatternDirectory(const char* pattern, char* out, std::size_t size) {
 // link is described by what it names, so a link to a file has its size.
 // Everything that is no regular file or real directory, or that vanished,
 // gets the device attribute: opening a FIFO or a device is itself an act.
-void DescribeEntry(DIR* dir, const dirent* entry, WIN32_FIND_DATAA* data) {
+void DescribeEntry(const FindHandle* find, const dirent* entry, WIN32_FIND_DATAA* data) {
   std::strncpy(data->cFileName, entry->d_name, MAX_PATH - 1);
   data->cFileName[MAX_PATH - 1] = '\0';
   data->dwFileAttributes = FILE_ATTRIBUTE_DEVICE;
@@ -65,6 +66,11 @@ void DescribeEntry(DIR* dir, const dirent* entry, WIN32_FIND_DATAA* data) {
     data->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
     return;
   }
+  if (entry->d_type == DT_REG && !find->sizes) {
+    data->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return;
+  }
+  DIR* dir = find->dir;
   struct stat info;
   const int at = dirfd(dir);
   if (fstatat(at, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) return;
@@ -87,7 +93,7 @@ void DescribeEntry(DIR* dir, const dirent* entry, WIN32_FIND_DATAA* data) {
 // so knows of it.
 const dirent* NextEntry(const FindHandle* find) { return readdir(find->dir); }
 
-HANDLE StartFind(const char* pattern, bool beneath, WIN32_FIND_DATAA* data) {
+HANDLE StartFind(const char* pattern, bool beneath, bool sizes, WIN32_FIND_DATAA* data) {
   SetLastErrorFrom(0);
   char path[SystemPathSize];
   if (pattern == nullptr || !PatternDirectory(pattern, path, sizeof path)) {
@@ -98,7 +104,7 @@ HANDLE StartFind(const char* pattern, bool beneath, WIN32_FIND_DATAA* data) {
     SetLastErrorFrom(errno);
     return INVALID_HANDLE_VALUE;
   }
-  FindHandle* find = new (std::nothrow) FindHandle{dir};
+  FindHandle* find = new (std::nothrow) FindHandle{dir, sizes};
   if (find == nullptr) SetLastErrorFrom(ENOMEM);
   if (find == nullptr || !FindNextFileA(find, data)) {
     delete find;
@@ -114,11 +120,13 @@ HANDLE FindFirstFileExA(const char* pattern, FINDEX_INFO_LEVELS info_level,
                         void* data, FINDEX_SEARCH_OPS search_op,
                         void* search_filter, DWORD additional_flags) {
   if (info_level != FindExInfoStandard || search_filter != nullptr ||
-      (additional_flags & ~FILE_FLAG_NO_DIRECTORY_LINKS) != 0 ||
+      (additional_flags & ~(FILE_FLAG_NO_DIRECTORY_LINKS | FIND_FIRST_EX_NO_FILE_SIZES)) != 0 ||
       search_op != FindExSearchNameMatch) {
     return INVALID_HANDLE_VALUE;
   }
-  return StartFind(pattern, additional_flags != 0, static_cast<WIN32_FIND_DATAA*>(data));
+  return StartFind(pattern, (additional_flags & FILE_FLAG_NO_DIRECTORY_LINKS) != 0,
+                   (additional_flags & FIND_FIRST_EX_NO_FILE_SIZES) == 0,
+                   static_cast<WIN32_FIND_DATAA*>(data));
 }
 
 BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) {
@@ -126,7 +134,7 @@ BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) {
   const FindHandle* handle = static_cast<FindHandle*>(find);
   const dirent* entry = NextEntry(handle);
   if (entry == nullptr) return FALSE;
-  DescribeEntry(handle->dir, entry, data);
+  DescribeEntry(handle, entry, data);
   return TRUE;
 }
 

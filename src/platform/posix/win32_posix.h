@@ -45,6 +45,10 @@ typedef std::size_t SIZE_T;
 // directory on the way is reached through a symbolic link and nothing
 // outside the current directory is reached at all (see CreateFileA).
 #define FILE_FLAG_NO_DIRECTORY_LINKS 0x00400000u
+// Ours as well, for a listing whose caller needs no file sizes: an entry
+// the directory already types a regular file is not looked up, and its
+// size reads 0 (see FindFirstFileExA).
+#define FIND_FIRST_EX_NO_FILE_SIZES 0x00800000u
 
 // The error codes callers ask GetLastError for. ERROR_SHARING_VIOLATION is
 // never given here: the program's reads share their locks, and a lock held
@@ -148,9 +152,10 @@ DWORD GetFileAttributesA(const char* path);
 // carries FILE_ATTRIBUTE_DEVICE, so that it is never opened; the size of a
 // regular file, or of a link to one, is that of the file. Only
 // FindExInfoStandard, FindExSearchNameMatch and no filter are supported;
-// the only flag is FILE_FLAG_NO_DIRECTORY_LINKS, which opens the directory
+// the flags are FILE_FLAG_NO_DIRECTORY_LINKS, which opens the directory
 // as CreateFileA does with it, a link as its last component refused as
-// well.
+// well, and FIND_FIRST_EX_NO_FILE_SIZES, which spares a regular file's
+// lookup where the directory's entry tells its type (its size reads 0).
 enum FINDEX_INFO_LEVELS { FindExInfoStandard = 0 };
 enum FINDEX_SEARCH_OPS { FindExSearchNameMatch = 0 };
 HANDLE FindFirstFileExA(const char* pattern, FINDEX_INFO_LEVELS info_level,
