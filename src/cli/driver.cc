@@ -110,14 +110,14 @@ void TellWhereToTest(const RunCounts& counts, const RunOptions& options) {
 // takes a value.
 enum OptionName { OptionAudit, OptionRoots, OptionIgnoreMissing, OptionPart, OptionExclude };
 
-struct OptionSpec {
+struct KnownOption {
   const char* name;
   bool takes_value;
   bool for_listing;  // c and a
   bool for_test;     // t
 };
 
-constexpr OptionSpec Options[] = {
+constexpr KnownOption Options[] = {
     {"audit", true, false, true},
     {"roots", false, false, true},
     {"ignore-missing", false, false, true},
@@ -201,20 +201,20 @@ bool ReadRunArguments(RunMode mode, int argc, char** argv, RunOptions* options,
       ConsoleWarn("dorvane: unknown option %s\n", argument);
       return false;
     }
-    const OptionSpec& spec = Options[option];
-    if (!(mode == ModeTest ? spec.for_test : spec.for_listing)) {
-      ConsoleWarn("dorvane: --%s is no option of %s\n", spec.name, argv[1]);
+    const KnownOption& known = Options[option];
+    if (!(mode == ModeTest ? known.for_test : known.for_listing)) {
+      ConsoleWarn("dorvane: --%s is no option of %s\n", known.name, argv[1]);
       return false;
     }
-    if (spec.takes_value && value == nullptr) {
+    if (known.takes_value && value == nullptr) {
       if (i + 1 == argc) {
-        ConsoleWarn("dorvane: --%s needs a value\n", spec.name);
+        ConsoleWarn("dorvane: --%s needs a value\n", known.name);
         return false;
       }
       value = argv[++i];
     }
     if (!TakeOption(option, value, options)) {
-      ConsoleWarn("dorvane: --%s cannot take %s\n", spec.name, value);
+      ConsoleWarn("dorvane: --%s cannot take %s\n", known.name, value);
       return false;
     }
   }

@@ -242,11 +242,17 @@ void RunSearch(Search* search) {
   }
 }
 
-void StartSearch(Search* search, const Audit* audit, const std::string& top) {
+// A search of top by the audit's patterns: every file is searched for,
+// whichever part reports it.
+void PrepareSearch(Search* search, const Audit* audit, const std::string& top) {
   search->top = top;
   search->patterns = *audit->setup.selection;
   search->patterns.part = 0;
   search->patterns.parts = 1;
+}
+
+void StartSearch(Search* search, const Audit* audit, const std::string& top) {
+  PrepareSearch(search, audit, top);
   try {
     search->thread = std::thread(RunSearch, search);
     search->running = true;
@@ -302,10 +308,7 @@ bool SearchGroup(Audit* audit, std::uint32_t index, Search* early) {
       continue;
     }
     Search search;
-    search.top = top;
-    search.patterns = *audit->setup.selection;
-    search.patterns.part = 0;
-    search.patterns.parts = 1;
+    PrepareSearch(&search, audit, top);
     RunSearch(&search);
     ok = TakeSearch(audit, index, &search) && ok;
   }
